@@ -1,0 +1,202 @@
+#include "app/form1.h"
+
+#include "app/desktop.h"
+#include "imaging/commondialog.h"
+#include "imaging/imagelist.h"
+#include "imaging/panning.h"
+#include "imaging/picturebox.h"
+#include "imaging/saving.h"
+#include "imaging/scaleunits.h"
+#include "ops/brighten.h"
+#include "ops/median.h"
+#include "ops/subtract.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QShortcutEvent>
+
+Form1::Form1(CommonDialog &dialog, Desktop &desktop) : CommonDialog1(dialog), m_desktop(desktop)
+{
+    createControls();
+    connectHandlers();
+    onLoad();
+}
+
+void Form1::onLoad()
+{
+    BaseCaption = windowTitle();
+    StopFlag = true;
+}
+
+void Form1::connectHandlers()
+{
+    connect(Command1, &QPushButton::clicked, this, &Form1::onCommand1Clicked);
+    connect(Command2, &QPushButton::clicked, this, &Form1::onCommand2Clicked);
+    connect(Command3, &QPushButton::clicked, this, &Form1::onCommand3Clicked);
+    connect(Command4, &QPushButton::clicked, this, &Form1::onCommand4Clicked);
+    connect(Command5, &QPushButton::clicked, this, &Form1::onCommand5Clicked);
+    connect(Command6, &QPushButton::clicked, this, &Form1::onCommand6Clicked);
+    connect(Command7, &QPushButton::clicked, this, &Form1::onCommand7Clicked);
+    connect(Command8, &QPushButton::clicked, this, &Form1::onCommand8Clicked);
+    connect(List1, &QListWidget::itemSelectionChanged, this, &Form1::onList1Clicked);
+    connect(HScroll1, &QScrollBar::valueChanged, this, &Form1::onHScroll1Changed);
+    connect(VScroll1, &QScrollBar::valueChanged, this, &Form1::onVScroll1Changed);
+}
+
+void Form1::BeginWork()
+{
+    Command1->setEnabled(false);
+    Command7->setEnabled(false);
+    Command8->setEnabled(false);
+    Command6->setEnabled(true);
+}
+
+void Form1::EndWork()
+{
+    Command6->setEnabled(false);
+    Command1->setEnabled(true);
+    Command7->setEnabled(true);
+    Command8->setEnabled(true);
+}
+
+namespace {
+
+// Only space characters are trimmed, not tabs or line breaks.
+QString trimSpaces(const QString &text)
+{
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text[first] == u' ')
+        ++first;
+    while (last > first && text[last - 1] == u' ')
+        --last;
+    return text.mid(first, last - first);
+}
+
+} // namespace
+
+void Form1::Cap(const QString &text)
+{
+    letEventsRun();
+    setWindowTitle(BaseCaption + QStringLiteral(" - [") + trimSpaces(text) + u']');
+    letEventsRun();
+}
+
+void Form1::letEventsRun()
+{
+    QCoreApplication::processEvents();
+}
+
+UnitsPerPixel Form1::unitsPerPixel() const
+{
+    return {UnitsPerPixelX(*this), UnitsPerPixelY(*this)};
+}
+
+int Form1::imageCount() const
+{
+    return List1->count();
+}
+
+std::optional<QString> Form1::imagePath(int index) const
+{
+    const QListWidgetItem *item = List1->item(index);
+    if (!item)
+        return std::nullopt;
+    return item->text();
+}
+
+void Form1::beep()
+{
+    m_desktop.beep();
+}
+
+void Form1::showInformation(const QString &text)
+{
+    m_desktop.showMessage(this, BaseCaption, text, false);
+}
+
+void Form1::showWarning(const QString &text)
+{
+    m_desktop.showMessage(this, BaseCaption, text, true);
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    m_desktop.endProgram();
+    event->ignore();
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    // A button's access key normally clicks it ~100 ms later from a timer, which would act
+    // only after a running operation; click at once so a key acts like the mouse at an event
+    // point. A key shared by two buttons keeps Qt's own rule (focus moves between them).
+    auto *button = qobject_cast<QPushButton *>(watched);
+    if (button && event->type() == QEvent::Shortcut && !static_cast<QShortcutEvent *>(event)->isAmbiguous()) {
+        if (button->isEnabled())
+            button->click();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::onCommand1Clicked()
+{
+    runMedian(*this);
+}
+
+void Form1::onCommand2Clicked()
+{
+    removeSelected(*List1);
+}
+
+void Form1::onCommand3Clicked()
+{
+    addImage(CommonDialog1, *List1, *Picture1);
+}
+
+void Form1::onCommand4Clicked()
+{
+    if (const std::optional<QString> failure = saveCanvas(CommonDialog1, Picture1->surface()))
+        showWarning(*failure);
+}
+
+void Form1::onCommand5Clicked()
+{
+    m_desktop.endProgram();
+}
+
+void Form1::onCommand6Clicked()
+{
+    Command6->setEnabled(false);
+    StopFlag = true;
+}
+
+void Form1::onCommand7Clicked()
+{
+    runBrightening(*this);
+}
+
+void Form1::onCommand8Clicked()
+{
+    runSubtraction(*this);
+}
+
+void Form1::onList1Clicked()
+{
+    showSelected(*List1, *Picture1);
+}
+
+void Form1::onHScroll1Changed()
+{
+    panHorizontally(*HScroll1, *Picture1, viewportInnerSize(*Picture2));
+}
+
+void Form1::onVScroll1Changed()
+{
+    panVertically(*VScroll1, *Picture1, viewportInnerSize(*Picture2));
+}

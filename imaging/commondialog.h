@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+// The one file dialog shared by every open and save. Its file name survives between uses
+// and a cancel leaves it unchanged.
+class CommonDialog {
+public:
+    virtual ~CommonDialog() = default;
+
+    // Items end in "|": "description|pattern|description|pattern|".
+    void setFilter(const QString &filter) { m_filter = filter; }
+    const QString &filter() const { return m_filter; }
+    void setFileName(const QString &path) { m_fileName = path; }
+    const QString &fileName() const { return m_fileName; }
+
+    // Modal. false reports a cancel or a failed dialog; true leaves the chosen full path in
+    // fileName().
+    bool showOpen() { return show(Mode::Open); }
+    bool showSave() { return show(Mode::Save); }
+
+protected:
+    enum class Mode { Open, Save };
+    virtual bool show(Mode mode) = 0;
+
+private:
+    QString m_filter;
+    QString m_fileName;
+};

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+#include <optional>
+
+// Decoded pictures larger than this are refused before decoding: a hostile header must not
+// cost gigabytes, and median stacking keeps several of them at once.
+inline constexpr qint64 MaxPicturePixels = 250'000'000;
+
+// Decodes an image file to a Format_RGB32 surface: EXIF orientation applied, alpha composited
+// over black, first frame of an animation. Only regular files are read (a named pipe would
+// block the decoder forever). nullopt for anything that does not decode.
+std::optional<QImage> decodeImageFile(const QString &path);

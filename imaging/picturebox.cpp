@@ -1,0 +1,66 @@
+#include "imaging/picturebox.h"
+
+#include "imaging/imageloader.h"
+#include "imaging/scaleunits.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+
+#include <cmath>
+
+PictureBox::PictureBox(QSize designSize, QWidget *parent)
+    : QWidget(parent), m_surface(blankSurface(designSize.width(), designSize.height()))
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    placeAndSize();
+}
+
+void PictureBox::setPicture(QImage picture)
+{
+    m_surface = std::move(picture);
+    m_hasPicture = true;
+    placeAndSize();
+    update();
+}
+
+void PictureBox::setLeft(float units)
+{
+    m_left = units;
+    placeAndSize();
+}
+
+void PictureBox::setTop(float units)
+{
+    m_top = units;
+    placeAndSize();
+}
+
+void PictureBox::placeAndSize()
+{
+    // Logical coordinates are 15 units each; the surface maps to device pixels.
+    const qreal ratio = devicePixelRatioF();
+    setGeometry(static_cast<int>(std::lround(m_left / UnitsPerLogicalPixel)),
+                static_cast<int>(std::lround(m_top / UnitsPerLogicalPixel)),
+                static_cast<int>(std::ceil(m_surface.width() / ratio)),
+                static_cast<int>(std::ceil(m_surface.height() / ratio)));
+}
+
+void PictureBox::paintEvent(QPaintEvent *event)
+{
+    // Only the exposed part: panning a huge picture must not repaint all of it.
+    QPainter painter(this);
+    const QRectF exposed = event->rect();
+    const qreal ratio = devicePixelRatioF();
+    const QRectF source(exposed.topLeft() * ratio, exposed.size() * ratio);
+    painter.fillRect(exposed, Qt::black);
+    painter.drawImage(exposed, m_surface, source);
+}
+
+bool LoadImageFile(PictureBox &box, const QString &path)
+{
+    std::optional<QImage> picture = decodeImageFile(path);
+    if (!picture)
+        return false;
+    box.setPicture(std::move(*picture));
+    return true;
+}

@@ -1,0 +1,32 @@
+#include "imaging/qtcommondialog.h"
+
+#include <QFileDialog>
+
+QtCommonDialog::QtCommonDialog(QWidget *parent) : m_dialog(new QFileDialog(parent))
+{
+    m_dialog->setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
+}
+
+bool QtCommonDialog::show(Mode mode)
+{
+    m_dialog->setAcceptMode(mode == Mode::Open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+    m_dialog->setFileMode(mode == Mode::Open ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    m_dialog->setNameFilters(qtNameFilters(filter()));
+    m_dialog->selectFile(fileName());
+    if (m_dialog->exec() != QDialog::Accepted || m_dialog->selectedFiles().isEmpty())
+        return false;
+    setFileName(m_dialog->selectedFiles().constFirst());
+    return true;
+}
+
+QStringList qtNameFilters(const QString &filter)
+{
+    const QStringList items = filter.split(u'|', Qt::SkipEmptyParts);
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < items.size(); i += 2) {
+        const QString pattern = items[i + 1] == QLatin1String("*.*") ? QStringLiteral("*") : items[i + 1];
+        // HideNameFilterDetails hides the last parenthesised list, leaving the description.
+        filters << items[i] + QStringLiteral(" (") + pattern + u')';
+    }
+    return filters;
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+#include <optional>
+
+class CommonDialog;
+class QIODevice;
+
+inline const QString SaveFilter = QStringLiteral("Bitmap Files (*.bmp)|*.bmp|All Files (*.*)|*.*|");
+
+// Asks for a path in the save dialog and writes the surface there as BMP, whatever the
+// extension. nullopt when saved or cancelled; otherwise the message for the user.
+std::optional<QString> saveCanvas(CommonDialog &dialog, const QImage &surface);
+
+// Replaces the file whole or leaves it untouched: written to a temporary file in the same
+// folder, then renamed. nullopt on success, else the reason.
+std::optional<QString> writeBmpFile(const QImage &surface, const QString &path);
+
+// The BMP bytes to any device; false when the device fails part-way.
+bool writeBmp(const QImage &surface, QIODevice &device);

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+// One byte per channel for every image of a stack: each image a contiguous block of
+// width x height bytes, so one row of one channel across all images is `imageStride` apart.
+class ChannelPlanes {
+public:
+    // Zeroed; empty (valid() false) when the memory cannot be had.
+    ChannelPlanes(QSize area, int imageCount);
+
+    bool valid() const { return m_red && m_green && m_blue; }
+    static std::uint64_t bytesNeeded(QSize area, int imageCount);
+
+    // Copies the picture's part inside the area as image `index`; beyond the picture the
+    // cells stay 0.
+    void copyImage(int index, const QImage &picture);
+
+    // Writes the medians over the part of the area that the surface covers.
+    void paintMedians(QImage &surface) const;
+
+private:
+    struct Free {
+        void operator()(std::uint8_t *p) const { std::free(p); }
+    };
+    using Plane = std::unique_ptr<std::uint8_t, Free>;
+
+    void paintRows(std::uint8_t *bits, qsizetype bytesPerLine, int width, int firstRow, int endRow) const;
+
+    QSize m_area;
+    int m_count;
+    std::size_t m_imageStride;
+    Plane m_red;
+    Plane m_green;
+    Plane m_blue;
+};

@@ -1,0 +1,91 @@
+#include "ops/median.h"
+
+#include "imaging/picturebox.h"
+#include "ops/channelplanes.h"
+#include "ops/ophost.h"
+
+#include <QFile>
+
+std::optional<std::uint64_t> availableMemory()
+{
+    QFile meminfo(QStringLiteral("/proc/meminfo"));
+    if (!meminfo.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    while (!meminfo.atEnd()) {
+        const QByteArray line = meminfo.readLine();
+        if (line.startsWith("MemAvailable:")) {
+            bool ok = false;
+            const qulonglong kib = line.mid(13).trimmed().split(' ').constFirst().toULongLong(&ok);
+            if (ok)
+                return std::uint64_t(kib) * 1024u;
+        }
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+bool memoryFits(QSize area, int count, const MemoryProbe &probe)
+{
+    const std::optional<std::uint64_t> available = probe();
+    return !available || ChannelPlanes::bytesNeeded(area, count) <= *available;
+}
+
+QString notEnoughMemory(QSize area, int count)
+{
+    return QStringLiteral("Not enough memory to stack %1 images of %2 x %3 pixels.")
+        .arg(count)
+        .arg(area.width())
+        .arg(area.height());
+}
+
+} // namespace
+
+void runMedian(OpHost &host, const MemoryProbe &probe)
+{
+    host.BeginWork();
+    host.setStopFlag(false);
+    const int count = host.imageCount();
+    if (count < 2) {
+        host.EndWork();
+        host.Cap(QStringLiteral("Done"));
+        host.showInformation(QStringLiteral("Must be at least 2 images"));
+        return;
+    }
+    // The stacked area is the canvas as it is now, before any listed file replaces it.
+    const QSize area = host.canvas().surface().size();
+    std::optional<ChannelPlanes> planes;
+    if (memoryFits(area, count, probe))
+        planes.emplace(area, count);
+    if (!planes || !planes->valid()) {
+        host.EndWork();
+        host.showWarning(notEnoughMemory(area, count));
+        return;
+    }
+
+    for (int i = 0; i < count; ++i) {
+        // An entry removed meanwhile counts as a file that does not load: the canvas's
+        // current picture stands in for it, as for any failed load.
+        if (const std::optional<QString> path = host.imagePath(i))
+            LoadImageFile(host.canvas(), *path);
+        host.Cap(QStringLiteral("Processing image: %1").arg(i + 1));
+        // The stop request can only change at an event point, so testing it once per image,
+        // where the first point would be copied, is the same as testing after every point.
+        if (!area.isEmpty() && host.stopFlag()) {
+            host.EndWork();
+            host.Cap(QStringLiteral("Done"));
+            host.beep();
+            return;
+        }
+        planes->copyImage(i, host.canvas().surface());
+        host.letEventsRun();
+    }
+
+    host.Cap(QStringLiteral("Generating Median..."));
+    PictureBox &canvas = host.canvas();
+    planes->paintMedians(canvas.surface());
+    canvas.surfaceChanged();
+    host.Cap(QStringLiteral("Done"));
+    host.beep();
+    host.EndWork();
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "app/desktop.h"
+#include "imaging/commondialog.h"
+#include "imaging/picturebox.h"
+#include "ops/ophost.h"
+
+#include <QStringList>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+
+// Answers each show with the next scripted path, or a cancel (nullopt); records the filters.
+class FakeDialog : public CommonDialog {
+public:
+    std::deque<std::optional<QString>> answers;
+    QStringList filtersShown;
+    QStringList namesShown;
+    QStringList modes;
+
+protected:
+    bool show(Mode mode) override;
+};
+
+class FakeDesktop : public Desktop {
+public:
+    int beeps = 0;
+    int endCalls = 0;
+    QStringList messages; // "title|text|warning" or "...|information"
+    std::function<void()> onMessage;
+
+    void beep() override { ++beeps; }
+    void showMessage(QWidget *, const QString &title, const QString &text, bool warning) override;
+    void endProgram() override { ++endCalls; }
+};
+
+// Drives an operation without a window and records every step it takes with the host.
+class FakeHost : public OpHost {
+public:
+    FakeHost();
+
+    QStringList log; // "BeginWork", "EndWork", "Cap:<text>", "events", "beep", "info:<text>", "warn:<text>"
+    bool StopFlag = true;
+    QStringList paths;
+    FakeDialog fakeDialog;
+    std::unique_ptr<PictureBox> Picture1;
+    std::unique_ptr<PictureBox> Picture3;
+    // Runs at every event point with its 0-based number (two per Cap, one per letEventsRun).
+    std::function<void(int)> atEventPoint;
+
+    void BeginWork() override { log << QStringLiteral("BeginWork"); }
+    void EndWork() override { log << QStringLiteral("EndWork"); }
+    void Cap(const QString &text) override;
+    void letEventsRun() override;
+    bool stopFlag() const override { return StopFlag; }
+    void setStopFlag(bool value) override { StopFlag = value; }
+    UnitsPerPixel unitsPerPixel() const override { return {}; }
+    PictureBox &canvas() override { return *Picture1; }
+    PictureBox &secondImage() override { return *Picture3; }
+    CommonDialog &dialog() override { return fakeDialog; }
+    int imageCount() const override { return int(paths.size()); }
+    std::optional<QString> imagePath(int index) const override;
+    void beep() override { log << QStringLiteral("beep"); }
+    void showInformation(const QString &text) override { log << QStringLiteral("info:") + text; }
+    void showWarning(const QString &text) override { log << QStringLiteral("warn:") + text; }
+
+private:
+    void eventPoint();
+    int m_eventPoints = 0;
+};
