@@ -7,7 +7,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QGuiApplication::setDesktopFileName(QStringLiteral("ombrelux"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.ombrelux.Ombrelux"));
     QtDesktop desktop;
     QtCommonDialog dialog(nullptr);
     Form1 window(dialog, desktop);

@@ -1,0 +1,236 @@
+#include "imaging/picturebox.h"
+#include "ops/median.h"
+#include "reference/pointops.h"
+#include "support/fakes.h"
+#include "support/images.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+using Pictures = std::vector<QImage>;
+
+class MedianTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void fewerThanTwoImages_data();
+    void fewerThanTwoImages();
+    void titleSequenceForThreeImages();
+    void tenthImageTitle();
+    void pixelRules_data();
+    void pixelRules();
+    void matchesReference_data();
+    void matchesReference();
+    void stop_data();
+    void stop();
+    void removedEntryCountsAsFailedLoad();
+    void notEnoughMemoryEndsCleanly();
+
+private:
+    // Writes each picture as a BMP (an empty picture becomes an undecodable file).
+    QStringList writeFiles(const Pictures &pictures);
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+Q_DECLARE_METATYPE(Pictures)
+
+void MedianTest::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+}
+
+QStringList MedianTest::writeFiles(const Pictures &pictures)
+{
+    QStringList paths;
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        const QString name = QStringLiteral("frame%1.bmp").arg(i);
+        if (pictures[i].isNull()) {
+            QFile file(m_dir->filePath(name));
+            if (file.open(QIODevice::WriteOnly))
+                file.write("BM not really");
+            paths << file.fileName();
+        } else {
+            paths << writePicture(pictures[i], m_dir->path(), name);
+        }
+    }
+    return paths;
+}
+
+void MedianTest::fewerThanTwoImages_data()
+{
+    QTest::addColumn<int>("entries");
+    QTest::newRow("empty list") << 0;
+    QTest::newRow("one entry") << 1;
+}
+
+void MedianTest::fewerThanTwoImages()
+{
+    QFETCH(int, entries);
+    FakeHost host;
+    host.paths = writeFiles(Pictures(std::size_t(entries), filledPicture(3, 3, qRgb(1, 2, 3))));
+    const QImage before = host.Picture1->surface().copy();
+    runMedian(host);
+    QCOMPARE(host.log, (QStringList{"BeginWork", "EndWork", "Cap:Done", "info:Must be at least 2 images"}));
+    QCOMPARE(host.Picture1->surface(), before);
+    QVERIFY(!host.StopFlag);
+}
+
+void MedianTest::titleSequenceForThreeImages()
+{
+    FakeHost host;
+    host.paths = writeFiles(Pictures(3, filledPicture(4, 4, qRgb(9, 9, 9))));
+    runMedian(host);
+    QCOMPARE(host.log, (QStringList{"BeginWork", "Cap:Processing image: 1", "events", "Cap:Processing image: 2",
+                                    "events", "Cap:Processing image: 3", "events", "Cap:Generating Median...",
+                                    "Cap:Done", "beep", "EndWork"}));
+}
+
+void MedianTest::tenthImageTitle()
+{
+    FakeHost host;
+    host.paths = writeFiles(Pictures(10, filledPicture(2, 2, qRgb(9, 9, 9))));
+    runMedian(host);
+    QVERIFY(host.log.contains(QStringLiteral("Cap:Processing image: 10")));
+}
+
+void MedianTest::pixelRules_data()
+{
+    QTest::addColumn<QList<QRgb>>("colors");
+    QTest::addColumn<QRgb>("median");
+    QTest::newRow("two: mean rounded down") << QList<QRgb>{qRgb(10, 0, 0), qRgb(13, 0, 0)} << qRgb(11, 0, 0);
+    QTest::newRow("three: middle") << QList<QRgb>{qRgb(10, 0, 0), qRgb(200, 0, 0), qRgb(13, 0, 0)} << qRgb(13, 0, 0);
+    QTest::newRow("four: middle pair")
+        << QList<QRgb>{qRgb(0, 0, 0), qRgb(255, 0, 0), qRgb(100, 0, 0), qRgb(101, 0, 0)} << qRgb(100, 0, 0);
+    QTest::newRow("primaries give black")
+        << QList<QRgb>{qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255)} << qRgb(0, 0, 0);
+    QTest::newRow("channels independent")
+        << QList<QRgb>{qRgb(10, 20, 30), qRgb(30, 10, 20), qRgb(20, 30, 10)} << qRgb(20, 20, 20);
+}
+
+void MedianTest::pixelRules()
+{
+    QFETCH(QList<QRgb>, colors);
+    QFETCH(QRgb, median);
+    Pictures pictures;
+    for (const QRgb color : colors)
+        pictures.push_back(filledPicture(5, 3, color));
+    FakeHost host;
+    host.Picture1->setPicture(filledPicture(5, 3, qRgb(1, 1, 1)));
+    host.paths = writeFiles(pictures);
+    runMedian(host);
+    QCOMPARE(host.Picture1->surface(), filledPicture(5, 3, median));
+}
+
+void MedianTest::matchesReference_data()
+{
+    QTest::addColumn<QSize>("start");
+    QTest::addColumn<Pictures>("pictures");
+    const auto random = [](int w, int h, std::uint32_t seed) { return randomPicture(w, h, seed); };
+    QTest::newRow("identical images") << QSize(7, 5) << Pictures(4, random(7, 5, 1));
+    QTest::newRow("five random") << QSize(13, 6)
+                                 << Pictures{random(13, 6, 1), random(13, 6, 2), random(13, 6, 3), random(13, 6, 4),
+                                             random(13, 6, 5)};
+    QTest::newRow("second narrower counts as zero")
+        << QSize(9, 4) << Pictures{random(9, 4, 1), random(4, 4, 2), random(9, 4, 3)};
+    QTest::newRow("larger images cropped top-left")
+        << QSize(5, 3) << Pictures{random(11, 8, 1), random(12, 9, 2)};
+    QTest::newRow("undecodable middle copies the first again")
+        << QSize(6, 6) << Pictures{random(6, 6, 1), QImage(), random(6, 6, 3)};
+    QTest::newRow("none loads: the starting picture") << QSize(4, 4) << Pictures{QImage(), QImage(), QImage()};
+    QTest::newRow("last picture larger keeps its own pixels")
+        << QSize(4, 3) << Pictures{random(4, 3, 1), random(4, 3, 2), random(9, 7, 3)};
+    QTest::newRow("last picture smaller drops medians")
+        << QSize(8, 8) << Pictures{random(8, 8, 1), random(8, 8, 2), random(3, 5, 3)};
+    QTest::newRow("empty stacked area") << QSize(0, 0) << Pictures{random(3, 3, 1), random(3, 3, 2)};
+}
+
+void MedianTest::matchesReference()
+{
+    QFETCH(QSize, start);
+    QFETCH(Pictures, pictures);
+    const QImage startPicture = randomPicture(start.width(), start.height(), 99);
+    FakeHost host;
+    host.Picture1->setPicture(startPicture);
+    host.paths = writeFiles(pictures);
+    runMedian(host);
+
+    Pictures held;
+    QImage canvas = startPicture;
+    for (const QImage &picture : pictures) {
+        if (!picture.isNull())
+            canvas = picture;
+        held.push_back(canvas);
+    }
+    const UnitsPerPixel units;
+    referenceMedian(canvas, held, units, scaleWidth(startPicture, units), scaleHeight(startPicture, units));
+    QCOMPARE(host.Picture1->surface(), canvas);
+}
+
+void MedianTest::stop_data()
+{
+    QTest::addColumn<int>("eventPoint");
+    QTest::addColumn<int>("stoppedAtImage");
+    // Event points per image: two inside its title update, one after its copy.
+    QTest::newRow("pressed inside image 2's title") << 3 << 2;
+    QTest::newRow("pressed after image 2: image 3 loads first") << 5 << 3;
+    QTest::newRow("pressed after the last image: no effect") << 14 << 0;
+    QTest::newRow("pressed in the median phase: no effect") << 15 << 0;
+}
+
+void MedianTest::stop()
+{
+    QFETCH(int, eventPoint);
+    QFETCH(int, stoppedAtImage);
+    Pictures pictures;
+    for (int i = 0; i < 5; ++i)
+        pictures.push_back(filledPicture(3, 2, qRgb(10 * i, 0, 0)));
+    FakeHost host;
+    host.Picture1->setPicture(filledPicture(3, 2, qRgb(1, 1, 1)));
+    host.paths = writeFiles(pictures);
+    host.atEventPoint = [&](int point) {
+        if (point == eventPoint)
+            host.StopFlag = true;
+    };
+    runMedian(host);
+    QVERIFY(host.StopFlag);
+    if (stoppedAtImage == 0) {
+        QCOMPARE(host.log.last(), QStringLiteral("EndWork"));
+        QCOMPARE(host.Picture1->surface(), filledPicture(3, 2, qRgb(20, 0, 0)));
+        return;
+    }
+    const QStringList tail{QStringLiteral("Cap:Processing image: %1").arg(stoppedAtImage), "EndWork", "Cap:Done",
+                           "beep"};
+    QCOMPARE(host.log.mid(host.log.size() - 4), tail);
+    QCOMPARE(host.Picture1->surface(), pictures[std::size_t(stoppedAtImage - 1)]);
+}
+
+void MedianTest::removedEntryCountsAsFailedLoad()
+{
+    const Pictures pictures{filledPicture(2, 2, qRgb(10, 10, 10)), filledPicture(2, 2, qRgb(20, 20, 20)),
+                            filledPicture(2, 2, qRgb(250, 250, 250))};
+    FakeHost host;
+    host.Picture1->setPicture(filledPicture(2, 2, qRgb(0, 0, 0)));
+    host.paths = writeFiles(pictures);
+    host.atEventPoint = [&](int point) {
+        if (point == 2) // after image 1: the last entry goes away
+            host.paths.removeLast();
+    };
+    runMedian(host);
+    // Images 1, 2 and 2 again: the median is image 2.
+    QCOMPARE(host.Picture1->surface(), pictures[1]);
+    QCOMPARE(host.log.last(), QStringLiteral("EndWork"));
+}
+
+void MedianTest::notEnoughMemoryEndsCleanly()
+{
+    FakeHost host;
+    host.paths = writeFiles(Pictures(3, filledPicture(2, 2, qRgb(10, 10, 10))));
+    const QImage before = host.Picture1->surface().copy();
+    runMedian(host, [] { return std::optional<std::uint64_t>(1000); });
+    QCOMPARE(host.log,
+             (QStringList{"BeginWork", "EndWork", "warn:Not enough memory to stack 3 images of 233 x 305 pixels."}));
+    QCOMPARE(host.Picture1->surface(), before);
+}
+
+QTEST_MAIN(MedianTest)
+#include "tst_median.moc"
