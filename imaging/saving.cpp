@@ -12,14 +12,13 @@ std::optional<QString> saveCanvas(CommonDialog &dialog, const QImage &surface)
     dialog.setFileName(QString());
     if (!dialog.showSave())
         return std::nullopt;
-    const QImage image = surface;
     const QString path = dialog.fileName();
-    if (const std::optional<QString> reason = writeBmpFile(image, path))
+    if (const std::optional<QString> reason = writeBmpFile(surface, path))
         return QStringLiteral("Could not save %1: %2").arg(path, *reason);
     return std::nullopt;
 }
 
-std::optional<QString> writeBmpFile(const QImage &surface, const QString &path)
+std::optional<QString> writeBmpFile(const QImage &surface, const QString &path, DeviceWriter write)
 {
     // A pipe or a device at that name would be replaced by a regular file, or block.
     const QFileInfo target(path);
@@ -30,7 +29,7 @@ std::optional<QString> writeBmpFile(const QImage &surface, const QString &path)
     file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly))
         return file.errorString();
-    if (!writeBmp(surface, file)) {
+    if (!write(surface, file)) {
         const QString reason = file.error() != QFileDevice::NoError ? file.errorString()
                                                                     : QStringLiteral("Write failed");
         file.cancelWriting();

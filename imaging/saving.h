@@ -14,9 +14,10 @@ inline const QString SaveFilter = QStringLiteral("Bitmap Files (*.bmp)|*.bmp|All
 // extension. nullopt when saved or cancelled; otherwise the message for the user.
 std::optional<QString> saveCanvas(CommonDialog &dialog, const QImage &surface);
 
-// Replaces the file whole or leaves it untouched: written to a temporary file in the same
-// folder, then renamed. nullopt on success, else the reason.
-std::optional<QString> writeBmpFile(const QImage &surface, const QString &path);
-
 // The BMP bytes to any device; false when the device fails part-way.
 bool writeBmp(const QImage &surface, QIODevice &device);
+
+// Replaces the file whole or leaves it untouched: written to a temporary file in the same
+// folder, then renamed. nullopt on success, else the reason.
+using DeviceWriter = bool (*)(const QImage &, QIODevice &);
+std::optional<QString> writeBmpFile(const QImage &surface, const QString &path, DeviceWriter write = writeBmp);
