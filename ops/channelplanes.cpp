@@ -2,16 +2,62 @@
 
 #include "ops/mediankernel.h"
 
+#include <sys/mman.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
+#include <cstring>
 #include <thread>
 #include <vector>
 
 namespace {
 
+constexpr std::size_t HugePage = std::size_t(2) << 20;
+
 std::uint8_t *zeroedBytes(std::uint64_t size)
 {
-    // calloc hands out fresh zero pages for large blocks without touching them.
-    return static_cast<std::uint8_t *>(std::calloc(static_cast<std::size_t>(std::max<std::uint64_t>(size, 1)), 1));
+    // Fresh pages come zeroed from the system. Huge pages cut the page faults of first
+    // touch, which otherwise cost as much as the copying itself, by a factor of 512.
+    const std::size_t rounded = (std::size_t(std::max<std::uint64_t>(size, 1)) + HugePage - 1) / HugePage * HugePage;
+    void *bytes = std::aligned_alloc(HugePage, rounded);
+    if (!bytes)
+        return nullptr;
+#if defined(MADV_HUGEPAGE)
+    madvise(bytes, rounded, MADV_HUGEPAGE);
+#endif
+    std::memset(bytes, 0, rounded);
+    return static_cast<std::uint8_t *>(bytes);
+}
+
+// Splits RGB32 words into three byte rows.
+void splitRow(const QRgb *source, std::uint8_t *red, std::uint8_t *green, std::uint8_t *blue, int width)
+{
+    int x = 0;
+#if defined(__SSE2__)
+    const __m128i low = _mm_set1_epi32(0xff);
+    const auto channel = [&](const __m128i (&words)[4], int shift) {
+        __m128i lanes[4];
+        for (int i = 0; i < 4; ++i)
+            lanes[i] = _mm_and_si128(_mm_srli_epi32(words[i], shift), low);
+        return _mm_packus_epi16(_mm_packs_epi32(lanes[0], lanes[1]), _mm_packs_epi32(lanes[2], lanes[3]));
+    };
+    for (; x + 16 <= width; x += 16) {
+        __m128i words[4];
+        for (int i = 0; i < 4; ++i)
+            words[i] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(source + x + 4 * i));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(red + x), channel(words, 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(green + x), channel(words, 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(blue + x), channel(words, 0));
+    }
+#endif
+    for (; x < width; ++x) {
+        red[x] = static_cast<std::uint8_t>(qRed(source[x]));
+        green[x] = static_cast<std::uint8_t>(qGreen(source[x]));
+        blue[x] = static_cast<std::uint8_t>(qBlue(source[x]));
+    }
 }
 
 } // namespace
@@ -35,16 +81,9 @@ void ChannelPlanes::copyImage(int index, const QImage &picture)
     const QSize copied = m_area.boundedTo(picture.size());
     const std::size_t block = std::size_t(index) * m_imageStride;
     for (int y = 0; y < copied.height(); ++y) {
-        const auto *source = reinterpret_cast<const QRgb *>(picture.constScanLine(y));
         const std::size_t row = block + std::size_t(y) * std::size_t(m_area.width());
-        std::uint8_t *red = m_red.get() + row;
-        std::uint8_t *green = m_green.get() + row;
-        std::uint8_t *blue = m_blue.get() + row;
-        for (int x = 0; x < copied.width(); ++x) {
-            red[x] = static_cast<std::uint8_t>(qRed(source[x]));
-            green[x] = static_cast<std::uint8_t>(qGreen(source[x]));
-            blue[x] = static_cast<std::uint8_t>(qBlue(source[x]));
-        }
+        splitRow(reinterpret_cast<const QRgb *>(picture.constScanLine(y)), m_red.get() + row, m_green.get() + row,
+                 m_blue.get() + row, copied.width());
     }
 }
 

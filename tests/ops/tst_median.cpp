@@ -130,6 +130,8 @@ void MedianTest::matchesReference_data()
     QTest::newRow("five random") << QSize(13, 6)
                                  << Pictures{random(13, 6, 1), random(13, 6, 2), random(13, 6, 3), random(13, 6, 4),
                                              random(13, 6, 5)};
+    QTest::newRow("wide rows with a ragged end")
+        << QSize(37, 3) << Pictures{random(37, 3, 1), random(37, 3, 2), random(37, 3, 3), random(37, 3, 4)};
     QTest::newRow("second narrower counts as zero")
         << QSize(9, 4) << Pictures{random(9, 4, 1), random(4, 4, 2), random(9, 4, 3)};
     QTest::newRow("larger images cropped top-left")
