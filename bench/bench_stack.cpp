@@ -1,0 +1,67 @@
+// A whole median run from files (load, copy, median, paint) beside decoding the same files alone.
+#include "bench/surfaces.h"
+#include "imaging/imageloader.h"
+#include "ops/median.h"
+#include "support/fakes.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <random>
+
+namespace {
+
+constexpr int Frames = 10;
+constexpr int Megapixels = 12;
+
+// A burst of JPEG frames of one smooth scene with independent noise, written once.
+const QStringList &burst()
+{
+    static QTemporaryDir dir;
+    static QStringList paths;
+    if (!paths.isEmpty())
+        return paths;
+    const QImage scene = benchSurface(Megapixels, 1).scaled(400, 300).scaled(4000, 3000, Qt::IgnoreAspectRatio,
+                                                                              Qt::SmoothTransformation);
+    std::mt19937 random(7);
+    for (int i = 0; i < Frames; ++i) {
+        QImage frame = scene.copy();
+        for (int y = 0; y < frame.height(); ++y) {
+            auto *row = reinterpret_cast<QRgb *>(frame.scanLine(y));
+            for (int x = 0; x < frame.width(); x += 3)
+                row[x] ^= random() & 0x070707u;
+        }
+        const QString path = QDir(dir.path()).filePath(QStringLiteral("frame%1.jpg").arg(i));
+        frame.save(path, "jpg", 90);
+        paths << path;
+    }
+    return paths;
+}
+
+void BM_DecodeOnly(benchmark::State &state)
+{
+    const QStringList &paths = burst();
+    for (auto _ : state)
+        for (const QString &path : paths)
+            benchmark::DoNotOptimize(decodeImageFile(path));
+    reportMegapixels(state, Frames * Megapixels * 1e6);
+}
+
+void BM_WholeMedianRun(benchmark::State &state)
+{
+    const QStringList &paths = burst();
+    FakeHost host;
+    host.paths = paths;
+    for (auto _ : state) {
+        state.PauseTiming();
+        host.Picture1->setPicture(QImage(4000, 3000, QImage::Format_RGB32));
+        state.ResumeTiming();
+        runMedian(host);
+    }
+    reportMegapixels(state, Frames * Megapixels * 1e6);
+}
+
+} // namespace
+
+BENCHMARK(BM_DecodeOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_WholeMedianRun)->Unit(benchmark::kMillisecond)->UseRealTime();
