@@ -9,28 +9,10 @@
 #endif
 
 #include <algorithm>
-#include <cstring>
 #include <thread>
 #include <vector>
 
 namespace {
-
-constexpr std::size_t HugePage = std::size_t(2) << 20;
-
-std::uint8_t *zeroedBytes(std::uint64_t size)
-{
-    // Fresh pages come zeroed from the system. Huge pages cut the page faults of first
-    // touch, which otherwise cost as much as the copying itself, by a factor of 512.
-    const std::size_t rounded = (std::size_t(std::max<std::uint64_t>(size, 1)) + HugePage - 1) / HugePage * HugePage;
-    void *bytes = std::aligned_alloc(HugePage, rounded);
-    if (!bytes)
-        return nullptr;
-#if defined(MADV_HUGEPAGE)
-    madvise(bytes, rounded, MADV_HUGEPAGE);
-#endif
-    std::memset(bytes, 0, rounded);
-    return static_cast<std::uint8_t *>(bytes);
-}
 
 // Splits RGB32 words into three byte rows.
 void splitRow(const QRgb *source, std::uint8_t *red, std::uint8_t *green, std::uint8_t *blue, int width)
@@ -62,6 +44,25 @@ void splitRow(const QRgb *source, std::uint8_t *red, std::uint8_t *green, std::u
 
 } // namespace
 
+ChannelPlanes::Plane ChannelPlanes::zeroedPlane(std::uint64_t bytes)
+{
+    // Fresh anonymous pages come zeroed. Huge pages cut the page faults of first touch, which
+    // otherwise cost as much as the copying itself, by a factor of 512.
+    const auto size = static_cast<std::size_t>(std::max<std::uint64_t>(bytes, 1));
+    void *plane = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (plane == MAP_FAILED)
+        return Plane(nullptr, Unmap{});
+#if defined(MADV_HUGEPAGE)
+    madvise(plane, size, MADV_HUGEPAGE);
+#endif
+    return Plane(static_cast<std::uint8_t *>(plane), Unmap{size});
+}
+
+void ChannelPlanes::Unmap::operator()(std::uint8_t *p) const
+{
+    munmap(p, bytes);
+}
+
 std::uint64_t ChannelPlanes::bytesNeeded(QSize area, int imageCount)
 {
     return 3u * std::uint64_t(imageCount) * std::uint64_t(area.width()) * std::uint64_t(area.height());
@@ -70,9 +71,9 @@ std::uint64_t ChannelPlanes::bytesNeeded(QSize area, int imageCount)
 ChannelPlanes::ChannelPlanes(QSize area, int imageCount)
     : m_area(area), m_count(imageCount),
       m_imageStride(std::size_t(area.width()) * std::size_t(area.height())),
-      m_red(zeroedBytes(bytesNeeded(area, imageCount) / 3)),
-      m_green(zeroedBytes(bytesNeeded(area, imageCount) / 3)),
-      m_blue(zeroedBytes(bytesNeeded(area, imageCount) / 3))
+      m_red(zeroedPlane(bytesNeeded(area, imageCount) / 3)),
+      m_green(zeroedPlane(bytesNeeded(area, imageCount) / 3)),
+      m_blue(zeroedPlane(bytesNeeded(area, imageCount) / 3))
 {
 }
 

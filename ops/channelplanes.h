@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 
 // One byte per channel for every image of a stack: each image a contiguous block of
@@ -26,10 +25,12 @@ public:
     void paintMedians(QImage &surface) const;
 
 private:
-    struct Free {
-        void operator()(std::uint8_t *p) const { std::free(p); }
+    struct Unmap {
+        std::size_t bytes = 0;
+        void operator()(std::uint8_t *p) const;
     };
-    using Plane = std::unique_ptr<std::uint8_t, Free>;
+    using Plane = std::unique_ptr<std::uint8_t, Unmap>;
+    static Plane zeroedPlane(std::uint64_t bytes);
 
     void paintRows(std::uint8_t *bits, qsizetype bytesPerLine, int width, int firstRow, int endRow) const;
 
