@@ -91,11 +91,6 @@ void Form1::letEventsRun()
     QCoreApplication::processEvents();
 }
 
-UnitsPerPixel Form1::unitsPerPixel() const
-{
-    return {UnitsPerPixelX(*this), UnitsPerPixelY(*this)};
-}
-
 int Form1::imageCount() const
 {
     return List1->count();

@@ -29,7 +29,6 @@ public:
     void letEventsRun() override;
     bool stopFlag() const override { return StopFlag; }
     void setStopFlag(bool value) override { StopFlag = value; }
-    UnitsPerPixel unitsPerPixel() const override;
     PictureBox &canvas() override { return *Picture1; }
     PictureBox &secondImage() override { return *Picture3; }
     CommonDialog &dialog() override { return CommonDialog1; }

@@ -8,15 +8,19 @@
 
 #include <cmath>
 
-PictureBox::PictureBox(QSize designSize, QWidget *parent)
-    : QWidget(parent), m_surface(blankSurface(designSize.width(), designSize.height()))
+PictureBox::PictureBox(QSize designSize, QWidget *parent) : QWidget(parent)
 {
+    // The design size is in logical pixels; the surface holds device pixels.
+    const QSize devicePixels = (QSizeF(designSize) * devicePixelRatioF()).toSize();
+    m_surface = blankSurface(devicePixels.width(), devicePixels.height());
     setAttribute(Qt::WA_OpaquePaintEvent);
     placeAndSize();
 }
 
 void PictureBox::setPicture(QImage picture)
 {
+    // Every pixel loop reads and writes four bytes a pixel.
+    Q_ASSERT(picture.format() == QImage::Format_RGB32);
     m_surface = std::move(picture);
     m_hasPicture = true;
     placeAndSize();

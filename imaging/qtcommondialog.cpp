@@ -1,7 +1,10 @@
 #include "imaging/qtcommondialog.h"
 
 #include <QFileDialog>
+#include <QLineEdit>
 
+// The dialog lives as long as the program, which ends with _Exit: its destructor would write
+// Qt's settings file, and the program writes nothing but the pictures it saves.
 QtCommonDialog::QtCommonDialog(QWidget *parent) : m_dialog(new QFileDialog(parent))
 {
     m_dialog->setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
@@ -12,7 +15,14 @@ bool QtCommonDialog::show(Mode mode)
     m_dialog->setAcceptMode(mode == Mode::Open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
     m_dialog->setFileMode(mode == Mode::Open ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     m_dialog->setNameFilters(qtNameFilters(filter()));
-    m_dialog->selectFile(fileName());
+    // selectFile() ignores an empty name and would offer the last one again, which a save
+    // would then write over.
+    if (fileName().isEmpty()) {
+        if (auto *edit = m_dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+            edit->clear();
+    } else {
+        m_dialog->selectFile(fileName());
+    }
     if (m_dialog->exec() != QDialog::Accepted || m_dialog->selectedFiles().isEmpty())
         return false;
     setFileName(m_dialog->selectedFiles().constFirst());

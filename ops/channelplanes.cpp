@@ -9,6 +9,7 @@
 #endif
 
 #include <algorithm>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -112,11 +113,19 @@ void ChannelPlanes::paintMedians(QImage &surface) const
     std::uint8_t *bits = surface.bits();
     const qsizetype bytesPerLine = surface.bytesPerLine();
     const int workers = std::clamp(int(std::thread::hardware_concurrency()), 1, painted.height());
+    const auto firstRowOf = [&](int worker) { return int(qint64(painted.height()) * worker / workers); };
+    // Workers take the lower bands; whatever no thread could be started for stays here.
     std::vector<std::jthread> threads;
-    for (int w = 1; w < workers; ++w)
-        threads.emplace_back([=, this] {
-            paintRows(bits, bytesPerLine, painted.width(), painted.height() * w / workers,
-                      painted.height() * (w + 1) / workers);
-        });
-    paintRows(bits, bytesPerLine, painted.width(), 0, painted.height() / workers);
+    int ownEnd = painted.height();
+    for (int worker = workers - 1; worker >= 1; --worker) {
+        const int first = firstRowOf(worker);
+        const int end = ownEnd;
+        try {
+            threads.emplace_back([=, this] { paintRows(bits, bytesPerLine, painted.width(), first, end); });
+        } catch (const std::system_error &) {
+            break;
+        }
+        ownEnd = first;
+    }
+    paintRows(bits, bytesPerLine, painted.width(), 0, ownEnd);
 }

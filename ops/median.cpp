@@ -25,10 +25,14 @@ std::optional<std::uint64_t> availableMemory()
 
 namespace {
 
+// Beside the planes, each load still needs room to decode a picture and convert it.
+constexpr std::uint64_t DecodingBytesPerPixel = 12;
+
 bool memoryFits(QSize area, int count, const MemoryProbe &probe)
 {
     const std::optional<std::uint64_t> available = probe();
-    return !available || ChannelPlanes::bytesNeeded(area, count) <= *available;
+    const std::uint64_t decoding = DecodingBytesPerPixel * std::uint64_t(area.width()) * std::uint64_t(area.height());
+    return !available || ChannelPlanes::bytesNeeded(area, count) + decoding <= *available;
 }
 
 QString notEnoughMemory(QSize area, int count)
@@ -72,6 +76,8 @@ void runMedian(OpHost &host, const MemoryProbe &probe)
         // The stop request can only change at an event point, so testing it once per image,
         // where the first point would be copied, is the same as testing after every point.
         if (!area.isEmpty() && host.stopFlag()) {
+            // Released before the buttons come back: a new run may start at the next event point.
+            planes.reset();
             host.EndWork();
             host.Cap(QStringLiteral("Done"));
             host.beep();
@@ -84,6 +90,7 @@ void runMedian(OpHost &host, const MemoryProbe &probe)
     host.Cap(QStringLiteral("Generating Median..."));
     PictureBox &canvas = host.canvas();
     planes->paintMedians(canvas.surface());
+    planes.reset();
     canvas.surfaceChanged();
     host.Cap(QStringLiteral("Done"));
     host.beep();

@@ -413,7 +413,12 @@ bool avx2Supported()
 void medianRow(const std::uint8_t *first, std::size_t imageStride, int n, std::uint8_t *out,
                std::size_t count)
 {
-    assert(n >= 2 && n <= 32767);
+    assert(n >= 2);
+    // The vector paths count in 16-bit lanes; deeper stacks are counted one pixel at a time.
+    if (n > 32767) {
+        medianRowScalar(first, imageStride, n, out, count);
+        return;
+    }
 #if defined(__x86_64__)
     if (avx2Supported()) {
         medianRowAvx2(first, imageStride, n, out, count);

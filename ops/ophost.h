@@ -25,7 +25,6 @@ public:
     virtual bool stopFlag() const = 0;
     virtual void setStopFlag(bool value) = 0;
 
-    virtual UnitsPerPixel unitsPerPixel() const = 0;
     virtual PictureBox &canvas() = 0;
     virtual PictureBox &secondImage() = 0;
     virtual CommonDialog &dialog() = 0;
