@@ -1,5 +1,6 @@
 #include "imaging/imageloader.h"
 
+#include <QBuffer>
 #include <QFileInfo>
 #include <QImageReader>
 
@@ -15,38 +16,79 @@ void setUpReaderOnce()
     std::call_once(once, [] { QImageReader::setAllocationLimit(1024); });
 }
 
-// Premultiplied colour bytes are the picture drawn over black; the alpha byte becomes 0xff.
-QImage flattenOverBlack(const QImage &image)
+// Premultiplied colour bytes are the picture drawn over black.
+QImage flattenOverBlack(QImage image)
 {
-    QImage flat = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QImage flat = std::move(image).convertToFormat(QImage::Format_ARGB32_Premultiplied);
     if (flat.isNull() || !flat.reinterpretAsFormat(QImage::Format_RGB32))
         return {};
-    for (int y = 0; y < flat.height(); ++y) {
-        auto *row = reinterpret_cast<QRgb *>(flat.scanLine(y));
-        for (int x = 0; x < flat.width(); ++x)
+    return flat;
+}
+
+// Sets every alpha byte to 0xff. A flattened picture still holds its coverage there, and a
+// decoder's RGB32 is not always opaque: Qt's GIF reader leaves pixels no frame covers at 0.
+void makeOpaque(QImage &surface)
+{
+    for (int y = 0; y < surface.height(); ++y) {
+        auto *row = reinterpret_cast<QRgb *>(surface.scanLine(y));
+        for (int x = 0; x < surface.width(); ++x)
             row[x] |= 0xff000000u;
     }
-    return flat;
+}
+
+// Qt's BMP reader leaves the pixels it never reaches (rows missing from a truncated file, pixels
+// skipped by an RLE delta) as it finds them, and it decodes into the image it is handed when
+// size and format match. A black one keeps stale heap memory out of the picture.
+QImage blankBmpTarget(QImageReader &reader, QSize announced)
+{
+    const QImage::Format format = reader.imageFormat();
+    if (reader.format() != "bmp" || !announced.isValid() || format == QImage::Format_Invalid)
+        return {};
+    QImage target(announced, format);
+    if (target.depth() <= 8)
+        target.fill(0u);
+    else
+        target.fill(target.hasAlphaChannel() ? Qt::transparent : Qt::black);
+    return target;
+}
+
+std::optional<QImage> decodeImage(QImageReader &reader)
+{
+    setUpReaderOnce();
+    reader.setAutoTransform(true);
+    const QSize announced = reader.size();
+    if (announced.isValid() && qint64(announced.width()) * announced.height() > MaxPicturePixels)
+        return std::nullopt;
+    QImage decoded = blankBmpTarget(reader, announced);
+    if (!reader.read(&decoded) || decoded.isNull() || qint64(decoded.width()) * decoded.height() > MaxPicturePixels)
+        return std::nullopt;
+    // Moved, not copied: a second reference would make makeOpaque() copy the whole picture.
+    const bool hasAlpha = decoded.hasAlphaChannel();
+    QImage surface = hasAlpha ? flattenOverBlack(std::move(decoded))
+                              : std::move(decoded).convertToFormat(QImage::Format_RGB32);
+    decoded = QImage();
+    if (surface.isNull())
+        return std::nullopt;
+    makeOpaque(surface);
+    return surface;
 }
 
 } // namespace
 
 std::optional<QImage> decodeImageFile(const QString &path)
 {
-    setUpReaderOnce();
     if (!QFileInfo(path).isFile())
         return std::nullopt;
     QImageReader reader(path);
-    reader.setAutoTransform(true);
-    const QSize announced = reader.size();
-    if (announced.isValid() && qint64(announced.width()) * announced.height() > MaxPicturePixels)
+    return decodeImage(reader);
+}
+
+std::optional<QImage> decodeImageData(const QByteArray &data)
+{
+    QBuffer buffer;
+    buffer.setData(data);
+    if (!buffer.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const QImage decoded = reader.read();
-    if (decoded.isNull() || qint64(decoded.width()) * decoded.height() > MaxPicturePixels)
-        return std::nullopt;
-    QImage surface = decoded.hasAlphaChannel() ? flattenOverBlack(decoded)
-                                               : decoded.convertToFormat(QImage::Format_RGB32);
-    if (surface.isNull())
-        return std::nullopt;
-    return surface;
+    QImageReader reader(&buffer);
+    return decodeImage(reader);
 }

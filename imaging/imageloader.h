@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QImage>
 #include <QString>
 
@@ -13,3 +14,7 @@ inline constexpr qint64 MaxPicturePixels = 250'000'000;
 // over black, first frame of an animation. Only regular files are read (a named pipe would
 // block the decoder forever). nullopt for anything that does not decode.
 std::optional<QImage> decodeImageFile(const QString &path);
+
+// The same decoding from bytes in memory. With no file name the format comes from the content
+// alone, where a file's suffix is tried first.
+std::optional<QImage> decodeImageData(const QByteArray &data);

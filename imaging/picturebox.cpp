@@ -20,7 +20,7 @@ PictureBox::PictureBox(QSize designSize, QWidget *parent) : QWidget(parent)
 void PictureBox::setPicture(QImage picture)
 {
     // Every pixel loop reads and writes four bytes a pixel.
-    Q_ASSERT(picture.format() == QImage::Format_RGB32);
+    Q_ASSERT(picture.isNull() || picture.format() == QImage::Format_RGB32);
     m_surface = std::move(picture);
     m_hasPicture = true;
     placeAndSize();
