@@ -66,7 +66,6 @@ std::optional<QImage> decodeImage(QImageReader &reader)
     const bool hasAlpha = decoded.hasAlphaChannel();
     QImage surface = hasAlpha ? flattenOverBlack(std::move(decoded))
                               : std::move(decoded).convertToFormat(QImage::Format_RGB32);
-    decoded = QImage();
     if (surface.isNull())
         return std::nullopt;
     makeOpaque(surface);

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "imaging/surface.h"
-
 #include <QString>
 
 #include <optional>
