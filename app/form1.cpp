@@ -91,6 +91,31 @@ void Form1::letEventsRun()
     QCoreApplication::processEvents();
 }
 
+QImage &Form1::canvas()
+{
+    return Picture1->surface();
+}
+
+void Form1::setCanvas(QImage picture)
+{
+    Picture1->setPicture(std::move(picture));
+}
+
+void Form1::canvasChanged()
+{
+    Picture1->surfaceChanged();
+}
+
+const QImage &Form1::secondImage() const
+{
+    return Picture3->surface();
+}
+
+void Form1::setSecondImage(QImage picture)
+{
+    Picture3->setPicture(std::move(picture));
+}
+
 int Form1::imageCount() const
 {
     return List1->count();

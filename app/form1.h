@@ -29,8 +29,11 @@ public:
     void letEventsRun() override;
     bool stopFlag() const override { return StopFlag; }
     void setStopFlag(bool value) override { StopFlag = value; }
-    PictureBox &canvas() override { return *Picture1; }
-    PictureBox &secondImage() override { return *Picture3; }
+    QImage &canvas() override;
+    void setCanvas(QImage picture) override;
+    void canvasChanged() override;
+    const QImage &secondImage() const override;
+    void setSecondImage(QImage picture) override;
     CommonDialog &dialog() override { return CommonDialog1; }
     int imageCount() const override;
     std::optional<QString> imagePath(int index) const override;

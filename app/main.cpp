@@ -4,9 +4,13 @@
 
 #include <QApplication>
 
-int main(int argc, char *argv[])
+int main(int, char *argv[])
 {
-    QApplication app(argc, argv);
+    // The window has no command line: Qt's own options (-platform, -stylesheet FILE, ...) are
+    // not honoured either.
+    int argc = 1;
+    char *programOnly[] = {argv[0], nullptr};
+    QApplication app(argc, programOnly);
     QGuiApplication::setDesktopFileName(QStringLiteral("org.ombrelux.Ombrelux"));
     QtDesktop desktop;
     QtCommonDialog dialog(nullptr);

@@ -2,6 +2,11 @@
 
 #include <QString>
 
+#include <optional>
+
+inline const QString OpenFilter = QStringLiteral(
+    "All Files (*.*)|*.*|Bitmap Files (*.bmp)|*.bmp|JPEG Files (*.jpg)|*.jpg|GIF Files (*.gif)|*.gif|");
+
 // The one file dialog shared by every open and save. Its file name survives between uses
 // and a cancel leaves it unchanged.
 class CommonDialog {
@@ -27,3 +32,6 @@ private:
     QString m_filter;
     QString m_fileName;
 };
+
+// The open dialog with the open filter and the name it kept; nullopt on cancel or failure.
+std::optional<QString> askOpenPath(CommonDialog &dialog);

@@ -6,14 +6,6 @@
 #include <QListWidget>
 #include <QSignalBlocker>
 
-std::optional<QString> askOpenPath(CommonDialog &dialog)
-{
-    dialog.setFilter(OpenFilter);
-    if (!dialog.showOpen())
-        return std::nullopt;
-    return dialog.fileName();
-}
-
 void addImage(CommonDialog &dialog, QListWidget &list, PictureBox &canvas)
 {
     const std::optional<QString> path = askOpenPath(dialog);

@@ -2,17 +2,9 @@
 
 #include <QString>
 
-#include <optional>
-
 class CommonDialog;
 class PictureBox;
 class QListWidget;
-
-inline const QString OpenFilter = QStringLiteral(
-    "All Files (*.*)|*.*|Bitmap Files (*.bmp)|*.bmp|JPEG Files (*.jpg)|*.jpg|GIF Files (*.gif)|*.gif|");
-
-// The open dialog with the open filter and the name it kept; nullopt on cancel or failure.
-std::optional<QString> askOpenPath(CommonDialog &dialog);
 
 // Appends the chosen path (also one that does not decode) and shows it on the canvas.
 // The selection stays as it was.

@@ -1,6 +1,5 @@
 #include "ops/brighten.h"
 
-#include "imaging/picturebox.h"
 #include "ops/ophost.h"
 
 #if defined(__SSE2__)
@@ -39,11 +38,10 @@ void runBrightening(OpHost &host)
     host.BeginWork();
     // The extent is fixed before the first event point; a picture loaded there is walked
     // only as far as the old one reached.
-    const QSize extent = host.canvas().surface().size();
+    const QSize extent = host.canvas().size();
     host.Cap(QStringLiteral("Generating Ombrelux..."));
-    PictureBox &canvas = host.canvas();
-    brightenSurface(canvas.surface(), extent);
-    canvas.surfaceChanged();
+    brightenSurface(host.canvas(), extent);
+    host.canvasChanged();
     host.Cap(QStringLiteral("Done"));
     host.beep();
     host.EndWork();

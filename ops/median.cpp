@@ -1,6 +1,6 @@
 #include "ops/median.h"
 
-#include "imaging/picturebox.h"
+#include "imaging/imageloader.h"
 #include "ops/channelplanes.h"
 #include "ops/ophost.h"
 
@@ -57,7 +57,7 @@ void runMedian(OpHost &host, const MemoryProbe &probe)
         return;
     }
     // The stacked area is the canvas as it is now, before any listed file replaces it.
-    const QSize area = host.canvas().surface().size();
+    const QSize area = host.canvas().size();
     std::optional<ChannelPlanes> planes;
     if (memoryFits(area, count, probe))
         planes.emplace(area, count);
@@ -71,7 +71,8 @@ void runMedian(OpHost &host, const MemoryProbe &probe)
         // An entry removed meanwhile counts as a file that does not load: the canvas's
         // current picture stands in for it, as for any failed load.
         if (const std::optional<QString> path = host.imagePath(i))
-            LoadImageFile(host.canvas(), *path);
+            if (std::optional<QImage> picture = decodeImageFile(*path))
+                host.setCanvas(std::move(*picture));
         host.Cap(QStringLiteral("Processing image: %1").arg(i + 1));
         // The stop request can only change at an event point, so testing it once per image,
         // where the first point would be copied, is the same as testing after every point.
@@ -83,15 +84,14 @@ void runMedian(OpHost &host, const MemoryProbe &probe)
             host.beep();
             return;
         }
-        planes->copyImage(i, host.canvas().surface());
+        planes->copyImage(i, host.canvas());
         host.letEventsRun();
     }
 
     host.Cap(QStringLiteral("Generating Median..."));
-    PictureBox &canvas = host.canvas();
-    planes->paintMedians(canvas.surface());
+    planes->paintMedians(host.canvas());
     planes.reset();
-    canvas.surfaceChanged();
+    host.canvasChanged();
     host.Cap(QStringLiteral("Done"));
     host.beep();
     host.EndWork();

@@ -1,14 +1,14 @@
 #pragma once
 
+#include <QImage>
 #include <QString>
 
 #include <optional>
 
 class CommonDialog;
-class PictureBox;
 
-// What an operation may reach of the window. Ops never see the window itself, so tests
-// drive them through a recording fake.
+// What an operation may reach of its host: the window, or a batch tool. Ops never see widgets,
+// so tests drive them through a recording fake.
 class OpHost {
 public:
     virtual ~OpHost() = default;
@@ -23,8 +23,16 @@ public:
     virtual bool stopFlag() const = 0;
     virtual void setStopFlag(bool value) = 0;
 
-    virtual PictureBox &canvas() = 0;
-    virtual PictureBox &secondImage() = 0;
+    // The working image, Format_RGB32. A handler at an event point may replace it, so fetch it,
+    // its size and any bits() pointer anew after every event point.
+    virtual QImage &canvas() = 0;
+    // Adopts a decoded picture; the canvas takes its size.
+    virtual void setCanvas(QImage picture) = 0;
+    // Call after writing canvas() in place, so the screen follows.
+    virtual void canvasChanged() = 0;
+    // The second picture of a subtraction; it stays until another one loads.
+    virtual const QImage &secondImage() const = 0;
+    virtual void setSecondImage(QImage picture) = 0;
     virtual CommonDialog &dialog() = 0;
 
     virtual int imageCount() const = 0;

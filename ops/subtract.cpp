@@ -1,7 +1,7 @@
 #include "ops/subtract.h"
 
-#include "imaging/imagelist.h"
-#include "imaging/picturebox.h"
+#include "imaging/commondialog.h"
+#include "imaging/imageloader.h"
 #include "ops/ophost.h"
 
 #if defined(__SSE2__)
@@ -43,12 +43,12 @@ void runSubtraction(OpHost &host)
         return;
     }
     // A file that does not load leaves the earlier second picture in place.
-    LoadImageFile(host.secondImage(), *path);
-    const QSize extent = host.canvas().surface().size();
+    if (std::optional<QImage> picture = decodeImageFile(*path))
+        host.setSecondImage(std::move(*picture));
+    const QSize extent = host.canvas().size();
     host.Cap(QStringLiteral("Generating Subtraction..."));
-    PictureBox &canvas = host.canvas();
-    subtractSurface(canvas.surface(), host.secondImage().surface(), extent);
-    canvas.surfaceChanged();
+    subtractSurface(host.canvas(), host.secondImage(), extent);
+    host.canvasChanged();
     host.Cap(QStringLiteral("Done"));
     host.beep();
     host.EndWork();

@@ -56,8 +56,11 @@ public:
     void letEventsRun() override;
     bool stopFlag() const override { return StopFlag; }
     void setStopFlag(bool value) override { StopFlag = value; }
-    PictureBox &canvas() override { return *Picture1; }
-    PictureBox &secondImage() override { return *Picture3; }
+    QImage &canvas() override { return Picture1->surface(); }
+    void setCanvas(QImage picture) override { Picture1->setPicture(std::move(picture)); }
+    void canvasChanged() override { Picture1->surfaceChanged(); }
+    const QImage &secondImage() const override { return Picture3->surface(); }
+    void setSecondImage(QImage picture) override { Picture3->setPicture(std::move(picture)); }
     CommonDialog &dialog() override { return fakeDialog; }
     int imageCount() const override { return int(paths.size()); }
     std::optional<QString> imagePath(int index) const override;
