@@ -1,7 +1,22 @@
 #include "imaging/qtcommondialog.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QLineEdit>
+
+namespace {
+
+// A name confirmed while its completion list shows leaves that list open after the dialog
+// has gone; as the active popup it would swallow the next click or key anywhere.
+void closeLeftoverPopups()
+{
+    while (QWidget *popup = QApplication::activePopupWidget()) {
+        if (!popup->close())
+            return;
+    }
+}
+
+} // namespace
 
 // The dialog lives as long as the program, which ends with _Exit: its destructor would write
 // Qt's settings file, and the program writes nothing but the pictures it saves.
@@ -23,7 +38,9 @@ bool QtCommonDialog::show(Mode mode)
     } else {
         m_dialog->selectFile(fileName());
     }
-    if (m_dialog->exec() != QDialog::Accepted || m_dialog->selectedFiles().isEmpty())
+    const int result = m_dialog->exec();
+    closeLeftoverPopups();
+    if (result != QDialog::Accepted || m_dialog->selectedFiles().isEmpty())
         return false;
     setFileName(m_dialog->selectedFiles().constFirst());
     return true;

@@ -2,9 +2,7 @@
 
 #include "imaging/commondialog.h"
 
-#include <QFileInfo>
 #include <QImageWriter>
-#include <QSaveFile>
 
 std::optional<QString> saveCanvas(CommonDialog &dialog, const QImage &surface)
 {
@@ -20,24 +18,7 @@ std::optional<QString> saveCanvas(CommonDialog &dialog, const QImage &surface)
 
 std::optional<QString> writeBmpFile(const QImage &surface, const QString &path, DeviceWriter write)
 {
-    // A pipe or a device at that name would be replaced by a regular file, or block.
-    const QFileInfo target(path);
-    if (target.exists() && !target.isFile())
-        return QStringLiteral("Not a regular file");
-    QSaveFile file(path);
-    // A writable file in a read-only folder is still overwritten, in place.
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
-    if (!write(surface, file)) {
-        const QString reason = file.error() != QFileDevice::NoError ? file.errorString()
-                                                                    : QStringLiteral("Write failed");
-        file.cancelWriting();
-        return reason;
-    }
-    if (!file.commit())
-        return file.errorString();
-    return std::nullopt;
+    return writeImageFile(surface, path, write);
 }
 
 bool writeBmp(const QImage &surface, QIODevice &device)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "imaging/atomicsave.h"
+
 #include <QImage>
 #include <QString>
 
@@ -17,7 +19,5 @@ std::optional<QString> saveCanvas(CommonDialog &dialog, const QImage &surface);
 // The BMP bytes to any device; false when the device fails part-way.
 bool writeBmp(const QImage &surface, QIODevice &device);
 
-// Replaces the file whole or leaves it untouched: written to a temporary file in the same
-// folder, then renamed. nullopt on success, else the reason.
-using DeviceWriter = bool (*)(const QImage &, QIODevice &);
+// The BMP file through writeImageFile; tests hand in a writer that fails.
 std::optional<QString> writeBmpFile(const QImage &surface, const QString &path, DeviceWriter write = writeBmp);

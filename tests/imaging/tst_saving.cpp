@@ -3,6 +3,7 @@
 #include "support/fakes.h"
 #include "support/images.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -48,6 +49,8 @@ private slots:
     void failuresKeepExistingFile_data();
     void failuresKeepExistingFile();
     void readOnlyFolderStillOverwritesWritableFile();
+    void fullFileNamesTheReason_data();
+    void fullFileNamesTheReason();
 };
 
 void SavingTest::roundTripIsExact_data()
@@ -162,6 +165,45 @@ void SavingTest::readOnlyFolderStillOverwritesWritableFile()
     QCOMPARE(reason, std::nullopt);
     QCOMPARE(*decodeImageFile(path), picture);
     QVERIFY(refused);
+}
+
+void SavingTest::fullFileNamesTheReason_data()
+{
+    QTest::addColumn<bool>("readOnlyFolder");
+    QTest::addColumn<QString>("afterReason");
+    QTest::newRow("temporary file beside the old one") << false << QString();
+    QTest::newRow("read-only folder, written in place") << true << QStringLiteral(" (the old file was overwritten)");
+}
+
+// The child's file size limit fails the write part-way, as a full disk does.
+void SavingTest::fullFileNamesTheReason()
+{
+    QFETCH(bool, readOnlyFolder);
+    QFETCH(QString, afterReason);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("keep.bmp");
+    const QByteArray old = "old content that must survive";
+    writeBytes(path, old);
+    QStringList arguments{QStringLiteral("4096"), path};
+    if (readOnlyFolder) {
+        // Permissions do not bind root: the child becomes nobody, the owner of both.
+        const uid_t nobody = 65534;
+        if (geteuid() == 0) {
+            QCOMPARE(chown(QFile::encodeName(dir.path()).constData(), nobody, nobody), 0);
+            QCOMPARE(chown(QFile::encodeName(path).constData(), nobody, nobody), 0);
+            arguments << QString::number(nobody);
+        }
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+    }
+    QProcess child;
+    child.start(QStringLiteral(OMBRELUX_SAVEPROBE), arguments);
+    QVERIFY(child.waitForFinished());
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QCOMPARE(QString::fromLocal8Bit(child.readAll()).trimmed(),
+             QStringLiteral("Could not save %1: File too large").arg(path) + afterReason);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"keep.bmp"});
+    if (!readOnlyFolder)
+        QCOMPARE(contents(path), old);
 }
 
 QTEST_MAIN(SavingTest)
