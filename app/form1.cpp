@@ -11,8 +11,10 @@
 #include "ops/median.h"
 #include "ops/subtract.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDropEvent>
 #include <QFrame>
 #include <QListWidget>
 #include <QPushButton>
@@ -150,6 +152,34 @@ void Form1::closeEvent(QCloseEvent *event)
     event->ignore();
 }
 
+namespace {
+
+// Nothing is taken while a dialog or message box waits for an answer. Dropped files are only
+// read: accepting a proposed move would let the file manager delete them.
+QStringList filesToTake(const QDropEvent &event)
+{
+    if (QApplication::activeModalWidget() || !(event.possibleActions() & Qt::CopyAction) || !event.mimeData())
+        return {};
+    return droppedFiles(*event.mimeData());
+}
+
+} // namespace
+
+void Form1::dragEnterEvent(QDragEnterEvent *event)
+{
+    event->setDropAction(Qt::CopyAction);
+    event->setAccepted(!filesToTake(*event).isEmpty());
+}
+
+// Like "+" with these files chosen, but the dialog's file name stays as it was.
+void Form1::dropEvent(QDropEvent *event)
+{
+    const QStringList files = filesToTake(*event);
+    event->setDropAction(Qt::CopyAction);
+    event->setAccepted(!files.isEmpty());
+    appendImages(*List1, *Picture1, files);
+}
+
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
     // A button's access key normally clicks it ~100 ms later from a timer, which would act
@@ -176,7 +206,7 @@ void Form1::onCommand2Clicked()
 
 void Form1::onCommand3Clicked()
 {
-    addImage(CommonDialog1, *List1, *Picture1);
+    addImages(CommonDialog1, *List1, *Picture1);
 }
 
 void Form1::onCommand4Clicked()

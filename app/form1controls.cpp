@@ -61,6 +61,8 @@ void Form1::createControls()
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(unitsToPixels(7080), unitsToPixels(6405));
     paintBackground(*this, QPalette::Window, Qt::black);
+    // Files dropped anywhere on the window land here: no control takes drops of its own.
+    setAcceptDrops(true);
 
     Command1 = makeButton(this, "Command1", QStringLiteral("&Median"), unitsRect(120, 3960, 1335, 375));
     List1 = new QListWidget(this);

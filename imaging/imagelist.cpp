@@ -3,16 +3,43 @@
 #include "imaging/commondialog.h"
 #include "imaging/picturebox.h"
 
+#include <QFileInfo>
 #include <QListWidget>
+#include <QMimeData>
 #include <QSignalBlocker>
+#include <QUrl>
 
-void addImage(CommonDialog &dialog, QListWidget &list, PictureBox &canvas)
+#include <algorithm>
+
+void addImages(CommonDialog &dialog, QListWidget &list, PictureBox &canvas)
 {
-    const std::optional<QString> path = askOpenPath(dialog);
-    if (!path)
-        return;
-    list.addItem(*path);
-    LoadImageFile(canvas, *path);
+    dialog.setFilter(OpenFilter);
+    if (dialog.showOpenSeveral())
+        appendImages(list, canvas, dialog.fileNames());
+}
+
+void appendImages(QListWidget &list, PictureBox &canvas, const QStringList &paths)
+{
+    const qsizetype room = std::max(0, MaxEntries - list.count());
+    const QStringList added = paths.first(std::min(paths.size(), room));
+    list.addItems(added);
+    // Each load would replace the one before, so only the last file that decodes matters:
+    // the others are not decoded at all.
+    for (auto path = added.crbegin(); path != added.crend(); ++path) {
+        if (LoadImageFile(canvas, *path))
+            return;
+    }
+}
+
+QStringList droppedFiles(const QMimeData &data)
+{
+    QStringList paths;
+    for (const QUrl &url : data.urls()) {
+        const QString path = url.toLocalFile();
+        if (!path.isEmpty() && !QFileInfo(path).isDir())
+            paths << path;
+    }
+    return paths;
 }
 
 void removeSelected(QListWidget &list)

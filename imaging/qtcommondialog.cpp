@@ -2,7 +2,11 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QHash>
 #include <QLineEdit>
+
+#include <algorithm>
 
 namespace {
 
@@ -16,6 +20,27 @@ void closeLeftoverPopups()
     }
 }
 
+// Qt returns several files in the order they were selected, so a typed name that was selected
+// already, such as the kept one, would come first. The name field lists them quoted, in the
+// order the user typed or picked them.
+QStringList selectedInTypedOrder(const QFileDialog &dialog)
+{
+    QStringList files = dialog.selectedFiles();
+    const auto *edit = dialog.findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    if (!edit || files.size() < 2)
+        return files;
+    QHash<QString, qsizetype> typedAt;
+    const QStringList parts = edit->text().split(u'"');
+    for (qsizetype i = 1; i < parts.size(); i += 2)
+        typedAt.insert(parts[i], i);
+    const auto position = [&typedAt](const QString &file) {
+        return typedAt.value(QFileInfo(file).fileName(), -1);
+    };
+    std::stable_sort(files.begin(), files.end(),
+                     [&position](const QString &a, const QString &b) { return position(a) < position(b); });
+    return files;
+}
+
 } // namespace
 
 // The dialog lives as long as the program, which ends with _Exit: its destructor would write
@@ -27,8 +52,10 @@ QtCommonDialog::QtCommonDialog(QWidget *parent) : m_dialog(new QFileDialog(paren
 
 bool QtCommonDialog::show(Mode mode)
 {
-    m_dialog->setAcceptMode(mode == Mode::Open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
-    m_dialog->setFileMode(mode == Mode::Open ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    m_dialog->setAcceptMode(mode == Mode::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    m_dialog->setFileMode(mode == Mode::Save          ? QFileDialog::AnyFile
+                          : mode == Mode::OpenSeveral ? QFileDialog::ExistingFiles
+                                                      : QFileDialog::ExistingFile);
     m_dialog->setNameFilters(qtNameFilters(filter()));
     // selectFile() ignores an empty name and would offer the last one again, which a save
     // would then write over.
@@ -42,7 +69,7 @@ bool QtCommonDialog::show(Mode mode)
     closeLeftoverPopups();
     if (result != QDialog::Accepted || m_dialog->selectedFiles().isEmpty())
         return false;
-    setFileName(m_dialog->selectedFiles().constFirst());
+    setFileNames(selectedInTypedOrder(*m_dialog));
     return true;
 }
 

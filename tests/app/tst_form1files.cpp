@@ -27,7 +27,7 @@ struct Window {
     PictureBox *canvas() const { return form.findChild<PictureBox *>("Picture1"); }
     QPushButton *button(const char *name) const { return form.findChild<QPushButton *>(QString::fromLatin1(name)); }
 
-    void add(const std::optional<QString> &answer)
+    void add(const DialogAnswer &answer)
     {
         dialog.answers.push_back(answer);
         QTest::mouseClick(button("Command3"), Qt::LeftButton);
@@ -71,6 +71,9 @@ private slots:
     void cancelledAddChangesNothing();
     void samePathTwiceGivesTwoEntries();
     void nonImageIsListedButNotShown();
+    void severalChosenAddEachShowingLastThatDecodes_data();
+    void severalChosenAddEachShowingLastThatDecodes();
+    void addStopsAtListLimit();
     void removeLeavesCanvasAndNoSelection_data();
     void removeLeavesCanvasAndNoSelection();
     void selectingShowsFile_data();
@@ -106,7 +109,7 @@ void Form1FilesTest::addAppendsAndShowsKeepingSelection()
     Window w;
     w.add(m_a);
     QCOMPARE(w.dialog.filtersShown, QStringList{OpenFilterText});
-    QCOMPARE(w.dialog.modes, QStringList{"open"});
+    QCOMPARE(w.dialog.modes, QStringList{"open several"});
     QCOMPARE(w.entries(), QStringList{m_a});
     QCOMPARE(w.selectedRows(), QList<int>{});
     QVERIFY(w.shows(m_a));
@@ -152,6 +155,49 @@ void Form1FilesTest::nonImageIsListedButNotShown()
     QCOMPARE(w.entries(), (QStringList{m_a, m_text}));
     QVERIFY(w.shows(m_a));
     QCOMPARE(w.desktop.messages, QStringList{});
+}
+
+void Form1FilesTest::severalChosenAddEachShowingLastThatDecodes_data()
+{
+    QTest::addColumn<QStringList>("chosen");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("last one decodes") << QStringList{m_a, m_text, m_b} << m_b;
+    QTest::newRow("last one does not") << QStringList{m_b, m_a, m_text} << m_a;
+    QTest::newRow("none decodes") << QStringList{m_text, m_text} << m_c;
+    QTest::newRow("same file twice") << QStringList{m_b, m_b} << m_b;
+}
+
+void Form1FilesTest::severalChosenAddEachShowingLastThatDecodes()
+{
+    QFETCH(QStringList, chosen);
+    QFETCH(QString, shown);
+    Window w;
+    w.add(m_c);
+    w.list()->setCurrentRow(0);
+
+    w.add(chosen);
+    QCOMPARE(w.entries(), QStringList{m_c} + chosen);
+    QVERIFY(w.shows(shown));
+    QCOMPARE(w.selectedRows(), QList<int>{0});
+    QCOMPARE(w.dialog.namesShown.constLast(), m_c);
+    QCOMPARE(w.dialog.fileName(), chosen.constLast());
+    QCOMPARE(w.form.windowTitle(), Base);
+    QCOMPARE(w.desktop.messages, QStringList{});
+}
+
+void Form1FilesTest::addStopsAtListLimit()
+{
+    Window w;
+    w.list()->addItems(QStringList(32765, m_text));
+    w.add(QStringList{m_a, m_b, m_c});
+    QCOMPARE(w.list()->count(), 32767);
+    QCOMPARE(w.entries().mid(32765), (QStringList{m_a, m_b}));
+    // The file left out is not shown either.
+    QVERIFY(w.shows(m_b));
+
+    w.add(m_c);
+    QCOMPARE(w.list()->count(), 32767);
+    QVERIFY(w.shows(m_b));
 }
 
 void Form1FilesTest::removeLeavesCanvasAndNoSelection_data()
@@ -243,7 +289,8 @@ void Form1FilesTest::fileNameCarriesBetweenDialogs()
     w.add(std::nullopt);
     w.save(std::nullopt);
     w.add(std::nullopt);
-    QCOMPARE(w.dialog.modes, (QStringList{"open", "open", "save", "open", "save", "open"}));
+    QCOMPARE(w.dialog.modes, (QStringList{"open several", "open several", "save", "open several", "save",
+                                          "open several"}));
     // The save dialog always opens empty; an open dialog shows the last confirmed name,
     // and nothing after a cancelled save.
     QCOMPARE(w.dialog.namesShown, (QStringList{"", m_a, "", saved, "", ""}));
@@ -302,7 +349,7 @@ void Form1FilesTest::cancelledSaveWritesNothing()
     Window w;
     w.add(m_a);
     w.save(std::nullopt);
-    QCOMPARE(w.dialog.modes, (QStringList{"open", "save"}));
+    QCOMPARE(w.dialog.modes, (QStringList{"open several", "save"}));
     QCOMPARE(filesIn(m_dir.path()), before);
     QCOMPARE(QFileInfo(m_a).lastModified(), modified);
     QVERIFY(w.shows(m_a));

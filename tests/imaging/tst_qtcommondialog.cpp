@@ -13,6 +13,7 @@ private slots:
     void filters_data();
     void filters();
     void offersTheKeptNameOrNone();
+    void severalTypedNamesInTypedOrder();
 
 private:
     QString offeredName(QWidget &parent, QtCommonDialog &dialog, bool save);
@@ -66,6 +67,40 @@ void QtCommonDialogTest::offersTheKeptNameOrNone()
     dialog.setFileName(QString());
     QCOMPARE(offeredName(parent, dialog, true), QString());
     QCOMPARE(offeredName(parent, dialog, false), QString());
+}
+
+void QtCommonDialogTest::severalTypedNamesInTypedOrder()
+{
+    QTemporaryDir dir;
+    // Typed against the listing's order, so a sorted answer cannot pass.
+    for (const char *name : {"first.jpg", "second.jpg"}) {
+        QFile file(dir.filePath(QString::fromLatin1(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    QWidget parent;
+    QtCommonDialog dialog(&parent);
+    dialog.setFileName(dir.filePath("first.jpg"));
+    QFileDialog::FileMode mode = QFileDialog::AnyFile;
+    bool typing = false;
+    const auto typeNames = [&] {
+        auto *fileDialog = parent.findChild<QFileDialog *>();
+        mode = fileDialog->fileMode();
+        auto *edit = fileDialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        // Only text typed into the focused field stays as typed; the kept name is selected
+        // already, so Qt lists it first.
+        typing = edit->hasFocus();
+        edit->setText(QStringLiteral("\"second.jpg\" \"first.jpg\""));
+        static_cast<QDialog *>(fileDialog)->accept(); // QFileDialog::accept() is protected
+    };
+    // Queued twice: the dialog is activated after the first pass of posted events.
+    QMetaObject::invokeMethod(
+        &parent, [&] { QMetaObject::invokeMethod(&parent, typeNames, Qt::QueuedConnection); },
+        Qt::QueuedConnection);
+    QVERIFY(dialog.showOpenSeveral());
+    QVERIFY(typing);
+    QCOMPARE(mode, QFileDialog::ExistingFiles);
+    QCOMPARE(dialog.fileNames(), (QStringList{dir.filePath("second.jpg"), dir.filePath("first.jpg")}));
+    QCOMPARE(dialog.fileName(), dir.filePath("first.jpg"));
 }
 
 QTEST_MAIN(QtCommonDialogTest)

@@ -4,14 +4,17 @@ bool FakeDialog::show(Mode mode)
 {
     filtersShown << filter();
     namesShown << fileName();
-    modes << (mode == Mode::Open ? QStringLiteral("open") : QStringLiteral("save"));
+    modes << (mode == Mode::Open          ? QStringLiteral("open")
+              : mode == Mode::OpenSeveral ? QStringLiteral("open several")
+                                          : QStringLiteral("save"));
     if (answers.empty())
         return false;
-    const std::optional<QString> answer = answers.front();
+    const std::optional<QStringList> answer = answers.front().paths;
     answers.pop_front();
     if (!answer)
         return false;
-    setFileName(*answer);
+    Q_ASSERT(!answer->isEmpty() && (answer->size() == 1 || mode == Mode::OpenSeveral));
+    setFileNames(*answer);
     return true;
 }
 

@@ -12,10 +12,23 @@
 #include <memory>
 #include <optional>
 
-// Answers each show with the next scripted path, or a cancel (nullopt); records the filters.
+// One scripted answer: a cancel (nullopt), one path, or several for showOpenSeveral().
+struct DialogAnswer {
+    DialogAnswer(std::nullopt_t) {}
+    DialogAnswer(const QString &path) : paths(QStringList{path}) {}
+    DialogAnswer(const std::optional<QString> &path)
+        : paths(path ? std::optional(QStringList{*path}) : std::nullopt)
+    {
+    }
+    DialogAnswer(const QStringList &several) : paths(several) {}
+
+    std::optional<QStringList> paths;
+};
+
+// Answers each show with the next scripted answer; records the filters, names and modes.
 class FakeDialog : public CommonDialog {
 public:
-    std::deque<std::optional<QString>> answers;
+    std::deque<DialogAnswer> answers;
     QStringList filtersShown;
     QStringList namesShown;
     QStringList modes;
