@@ -23,14 +23,14 @@ int main(int argc, char *argv[])
     QImage coarse(std::max(width / 10, 1), std::max(height / 10, 1), QImage::Format_RGB32);
     for (int y = 0; y < coarse.height(); ++y)
         for (int x = 0; x < coarse.width(); ++x)
-            coarse.setPixel(x, y, 0xff000000u | (random() & 0xffffffu));
+            coarse.setPixel(x, y, 0xff000000u | static_cast<QRgb>(random() & 0xffffffu));
     const QImage scene = coarse.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     for (int i = 0; i < count; ++i) {
         QImage frame = scene.copy();
         for (int y = 0; y < frame.height(); ++y) {
             auto *row = reinterpret_cast<QRgb *>(frame.scanLine(y));
             for (int x = 0; x < frame.width(); x += 3)
-                row[x] ^= random() & 0x070707u;
+                row[x] ^= static_cast<QRgb>(random() & 0x070707u);
         }
         if (!frame.save(dir.filePath(QStringLiteral("frame%1.jpg").arg(i, 3, 10, QLatin1Char('0'))), "jpg", 90))
             return 1;

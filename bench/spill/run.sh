@@ -2,7 +2,7 @@
 # Times whole median runs from JPEG files through tests/medianprobe, with the peak RssAnon
 # sampled every 10 ms and the disk the scratch file takes:
 #   run.sh [BUILD] compare COUNT WIDTH HEIGHT BUDGET_MIB   in memory, then spilled under BUDGET_MIB
-#   run.sh [BUILD] datalimit COUNT WIDTH HEIGHT LIMIT      spilled under prlimit --data=LIMIT
+#   run.sh [BUILD] datalimit COUNT WIDTH HEIGHT LIMIT_MIB  spilled under prlimit --data
 # Frames and the scratch folder live under /tmp and are removed afterwards.
 set -euo pipefail
 build=build-ci
@@ -52,8 +52,8 @@ compare)
     cmp -s "$work/sha" "$work/sha.memory" || { echo "  the spilled result differs"; exit 1; }
     ;;
 datalimit)
-    echo "spilled under prlimit --data=$limit:"
-    measure prlimit --data="$limit" "$probe" --scratch "$work/scratch" "${frames[@]}"
+    echo "spilled under a data limit of $limit MiB:"
+    measure prlimit --data=$((limit << 20)) "$probe" --scratch "$work/scratch" "${frames[@]}"
     ;;
 esac
 [[ -z $(ls -A "$work/scratch") ]] || { echo "files left in the scratch folder"; exit 1; }

@@ -14,7 +14,6 @@ class MemoryBudgetTest : public QObject {
 private slots:
     void fakeTrees_data();
     void fakeTrees();
-    void thisProcessHasABudget();
 };
 
 namespace {
@@ -131,13 +130,6 @@ void MemoryBudgetTest::fakeTrees()
         out.write(file.value());
     }
     QCOMPARE(memoryBudget(root.path(), [&] { return dataLimit; }), budget);
-}
-
-void MemoryBudgetTest::thisProcessHasABudget()
-{
-    const Bytes budget = processMemoryBudget();
-    QVERIFY(budget);
-    QVERIFY(*budget > 0);
 }
 
 QTEST_MAIN(MemoryBudgetTest)
