@@ -1,49 +1,10 @@
 #include "ops/channelplanes.h"
 
-#include "ops/mediankernel.h"
+#include "ops/planerows.h"
 
 #include <sys/mman.h>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include <algorithm>
-#include <system_error>
-#include <thread>
-#include <vector>
-
-namespace {
-
-// Splits RGB32 words into three byte rows.
-void splitRow(const QRgb *source, std::uint8_t *red, std::uint8_t *green, std::uint8_t *blue, int width)
-{
-    int x = 0;
-#if defined(__SSE2__)
-    const __m128i low = _mm_set1_epi32(0xff);
-    const auto channel = [&](const __m128i (&words)[4], int shift) {
-        __m128i lanes[4];
-        for (int i = 0; i < 4; ++i)
-            lanes[i] = _mm_and_si128(_mm_srli_epi32(words[i], shift), low);
-        return _mm_packus_epi16(_mm_packs_epi32(lanes[0], lanes[1]), _mm_packs_epi32(lanes[2], lanes[3]));
-    };
-    for (; x + 16 <= width; x += 16) {
-        __m128i words[4];
-        for (int i = 0; i < 4; ++i)
-            words[i] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(source + x + 4 * i));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(red + x), channel(words, 16));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(green + x), channel(words, 8));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(blue + x), channel(words, 0));
-    }
-#endif
-    for (; x < width; ++x) {
-        red[x] = static_cast<std::uint8_t>(qRed(source[x]));
-        green[x] = static_cast<std::uint8_t>(qGreen(source[x]));
-        blue[x] = static_cast<std::uint8_t>(qBlue(source[x]));
-    }
-}
-
-} // namespace
 
 ChannelPlanes::Plane ChannelPlanes::zeroedPlane(std::uint64_t bytes)
 {
@@ -89,21 +50,6 @@ void ChannelPlanes::copyImage(int index, const QImage &picture)
     }
 }
 
-void ChannelPlanes::paintRows(std::uint8_t *bits, qsizetype bytesPerLine, int width, int firstRow, int endRow) const
-{
-    const auto count = static_cast<std::size_t>(width);
-    std::vector<std::uint8_t> red(count), green(count), blue(count);
-    for (int y = firstRow; y < endRow; ++y) {
-        const std::size_t row = std::size_t(y) * std::size_t(m_area.width());
-        medianRow(m_red.get() + row, m_imageStride, m_count, red.data(), count);
-        medianRow(m_green.get() + row, m_imageStride, m_count, green.data(), count);
-        medianRow(m_blue.get() + row, m_imageStride, m_count, blue.data(), count);
-        auto *target = reinterpret_cast<QRgb *>(bits + y * bytesPerLine);
-        for (std::size_t x = 0; x < count; ++x)
-            target[x] = qRgb(red[x], green[x], blue[x]);
-    }
-}
-
 void ChannelPlanes::paintMedians(QImage &surface) const
 {
     const QSize painted = m_area.boundedTo(surface.size());
@@ -111,21 +57,6 @@ void ChannelPlanes::paintMedians(QImage &surface) const
         return;
     // Detach here, on the calling thread, before workers get row pointers.
     std::uint8_t *bits = surface.bits();
-    const qsizetype bytesPerLine = surface.bytesPerLine();
-    const int workers = std::clamp(int(std::thread::hardware_concurrency()), 1, painted.height());
-    const auto firstRowOf = [&](int worker) { return int(qint64(painted.height()) * worker / workers); };
-    // Workers take the lower bands; whatever no thread could be started for stays here.
-    std::vector<std::jthread> threads;
-    int ownEnd = painted.height();
-    for (int worker = workers - 1; worker >= 1; --worker) {
-        const int first = firstRowOf(worker);
-        const int end = ownEnd;
-        try {
-            threads.emplace_back([=, this] { paintRows(bits, bytesPerLine, painted.width(), first, end); });
-        } catch (const std::system_error &) {
-            break;
-        }
-        ownEnd = first;
-    }
-    paintRows(bits, bytesPerLine, painted.width(), 0, ownEnd);
+    paintMedianRows({m_red.get(), m_green.get(), m_blue.get(), m_imageStride, m_count, m_area.width()}, bits,
+                    surface.bytesPerLine(), painted.width(), painted.height());
 }

@@ -32,8 +32,6 @@ private:
     using Plane = std::unique_ptr<std::uint8_t, Unmap>;
     static Plane zeroedPlane(std::uint64_t bytes);
 
-    void paintRows(std::uint8_t *bits, qsizetype bytesPerLine, int width, int firstRow, int endRow) const;
-
     QSize m_area;
     int m_count;
     std::size_t m_imageStride;

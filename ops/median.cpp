@@ -1,39 +1,10 @@
 #include "ops/median.h"
 
 #include "imaging/imageloader.h"
-#include "ops/channelplanes.h"
 #include "ops/ophost.h"
-
-#include <QFile>
-
-std::optional<std::uint64_t> availableMemory()
-{
-    QFile meminfo(QStringLiteral("/proc/meminfo"));
-    if (!meminfo.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    while (!meminfo.atEnd()) {
-        const QByteArray line = meminfo.readLine();
-        if (line.startsWith("MemAvailable:")) {
-            bool ok = false;
-            const qulonglong kib = line.mid(13).trimmed().split(' ').constFirst().toULongLong(&ok);
-            if (ok)
-                return std::uint64_t(kib) * 1024u;
-        }
-    }
-    return std::nullopt;
-}
+#include "ops/stackplanes.h"
 
 namespace {
-
-// Beside the planes, each load still needs room to decode a picture and convert it.
-constexpr std::uint64_t DecodingBytesPerPixel = 12;
-
-bool memoryFits(QSize area, int count, const MemoryProbe &probe)
-{
-    const std::optional<std::uint64_t> available = probe();
-    const std::uint64_t decoding = DecodingBytesPerPixel * std::uint64_t(area.width()) * std::uint64_t(area.height());
-    return !available || ChannelPlanes::bytesNeeded(area, count) + decoding <= *available;
-}
 
 QString notEnoughMemory(QSize area, int count)
 {
@@ -45,7 +16,7 @@ QString notEnoughMemory(QSize area, int count)
 
 } // namespace
 
-void runMedian(OpHost &host, const MemoryProbe &probe)
+void runMedian(OpHost &host, const MemoryProbe &probe, const QString &scratchFolder)
 {
     host.BeginWork();
     host.setStopFlag(false);
@@ -58,10 +29,8 @@ void runMedian(OpHost &host, const MemoryProbe &probe)
     }
     // The stacked area is the canvas as it is now, before any listed file replaces it.
     const QSize area = host.canvas().size();
-    std::optional<ChannelPlanes> planes;
-    if (memoryFits(area, count, probe))
-        planes.emplace(area, count);
-    if (!planes || !planes->valid()) {
+    std::optional<StackPlanes> planes(std::in_place, area, count, probe(), scratchFolder);
+    if (!planes->valid()) {
         host.EndWork();
         host.showWarning(notEnoughMemory(area, count));
         return;

@@ -3,9 +3,15 @@
 #include "reference/pointops.h"
 #include "support/fakes.h"
 #include "support/images.h"
+#include "support/rgbhash.h"
 
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/statfs.h>
+#include <unistd.h>
 
 using Pictures = std::vector<QImage>;
 
@@ -25,6 +31,13 @@ private slots:
     void stop();
     void removedEntryCountsAsFailedLoad();
     void notEnoughMemoryEndsCleanly();
+    void spilledRunMatchesInMemory_data();
+    void spilledRunMatchesInMemory();
+    void spilledStopLeavesNothing();
+    void unfitScratchFolderRefuses_data();
+    void unfitScratchFolderRefuses();
+    void tooSmallFileSystemRefuses();
+    void completesUnderDataLimit();
 
 private:
     // Writes each picture as a BMP (an empty picture becomes an undecodable file).
@@ -33,6 +46,56 @@ private:
 };
 
 Q_DECLARE_METATYPE(Pictures)
+
+namespace {
+
+// The median as the plain point-by-point reference forms it, with the canvas's picture
+// standing in for every file that does not load.
+QImage expectedMedian(const QImage &startPicture, const Pictures &pictures)
+{
+    Pictures held;
+    QImage canvas = startPicture;
+    for (const QImage &picture : pictures) {
+        if (!picture.isNull())
+            canvas = picture;
+        held.push_back(canvas);
+    }
+    const UnitsPerPixel units;
+    referenceMedian(canvas, held, units, scaleWidth(startPicture, units), scaleHeight(startPicture, units));
+    return canvas;
+}
+
+// A budget that sends the planes to disk in bands of `rows` rows: twice a band beyond the room
+// for decoding, 12 bytes a pixel.
+MemoryProbe bandsOf(int rows, QSize area, int count)
+{
+    const std::uint64_t width = std::uint64_t(area.width());
+    const std::uint64_t budget = 12u * width * std::uint64_t(area.height()) + 2u * std::uint64_t(rows) * 3u
+                                 * std::uint64_t(count) * width;
+    return [budget] { return std::optional<std::uint64_t>(budget); };
+}
+
+QStringList entriesOf(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+// Descriptors of this process open on files in the folder: an unnamed scratch file shows
+// there as "folder/#inode (deleted)".
+int openFilesIn(const QString &folder)
+{
+    int open = 0;
+    const QDir descriptors(QStringLiteral("/proc/self/fd"));
+    for (const QString &name : entriesOf(descriptors.path())) {
+        char target[4096];
+        const ssize_t size = readlink(descriptors.filePath(name).toLocal8Bit().constData(), target, sizeof target);
+        if (size > 0 && QString::fromLocal8Bit(target, size).startsWith(folder + u'/'))
+            ++open;
+    }
+    return open;
+}
+
+} // namespace
 
 void MedianTest::init()
 {
@@ -155,17 +218,7 @@ void MedianTest::matchesReference()
     host.Picture1->setPicture(startPicture);
     host.paths = writeFiles(pictures);
     runMedian(host);
-
-    Pictures held;
-    QImage canvas = startPicture;
-    for (const QImage &picture : pictures) {
-        if (!picture.isNull())
-            canvas = picture;
-        held.push_back(canvas);
-    }
-    const UnitsPerPixel units;
-    referenceMedian(canvas, held, units, scaleWidth(startPicture, units), scaleHeight(startPicture, units));
-    QCOMPARE(host.Picture1->surface(), canvas);
+    QCOMPARE(host.Picture1->surface(), expectedMedian(startPicture, pictures));
 }
 
 void MedianTest::stop_data()
@@ -232,6 +285,179 @@ void MedianTest::notEnoughMemoryEndsCleanly()
     QCOMPARE(host.log,
              (QStringList{"BeginWork", "EndWork", "warn:Not enough memory to stack 3 images of 233 x 305 pixels."}));
     QCOMPARE(host.Picture1->surface(), before);
+}
+
+void MedianTest::spilledRunMatchesInMemory_data()
+{
+    QTest::addColumn<QSize>("start");
+    QTest::addColumn<Pictures>("pictures");
+    QTest::addColumn<int>("bandRows");
+    const auto random = [](int w, int h, std::uint32_t seed) { return randomPicture(w, h, seed); };
+    QTest::newRow("three frames, bands of two rows")
+        << QSize(13, 9) << Pictures{random(13, 9, 1), random(13, 9, 2), random(13, 9, 3)} << 2;
+    Pictures twenty;
+    for (int i = 0; i < 20; ++i)
+        twenty.push_back(random(38, 9, std::uint32_t(i)));
+    QTest::newRow("twenty frames, a row a band") << QSize(38, 9) << twenty << 1;
+    Pictures mixed;
+    for (int i = 0; i < 20; ++i)
+        mixed.push_back(i == 7 ? QImage() : random(5 + i % 7, 4 + i % 9, std::uint32_t(i)));
+    QTest::newRow("twenty frames of mixed sizes, one undecodable") << QSize(8, 10) << mixed << 3;
+    QTest::newRow("last picture smaller: fewer rows painted")
+        << QSize(9, 8) << Pictures{random(9, 8, 1), random(4, 8, 2), random(12, 11, 3), random(7, 5, 4)} << 3;
+}
+
+void MedianTest::spilledRunMatchesInMemory()
+{
+    QFETCH(QSize, start);
+    QFETCH(Pictures, pictures);
+    QFETCH(int, bandRows);
+    const QImage startPicture = randomPicture(start.width(), start.height(), 99);
+    const QStringList paths = writeFiles(pictures);
+    const QTemporaryDir scratch;
+    FakeHost inMemory;
+    inMemory.Picture1->setPicture(startPicture);
+    inMemory.paths = paths;
+    runMedian(inMemory, [] { return std::nullopt; }, scratch.path());
+
+    FakeHost spilled;
+    spilled.Picture1->setPicture(startPicture);
+    spilled.paths = paths;
+    int filesDuringRun = -1;
+    spilled.atEventPoint = [&](int point) {
+        if (point == 2)
+            filesDuringRun = openFilesIn(scratch.path());
+    };
+    runMedian(spilled, bandsOf(bandRows, start, int(pictures.size())), scratch.path());
+
+    QCOMPARE(filesDuringRun, 1);
+    QCOMPARE(spilled.log, inMemory.log);
+    QCOMPARE(spilled.Picture1->surface(), expectedMedian(startPicture, pictures));
+    QCOMPARE(inMemory.Picture1->surface(), spilled.Picture1->surface());
+    QCOMPARE(openFilesIn(scratch.path()), 0);
+    QCOMPARE(entriesOf(scratch.path()), QStringList());
+}
+
+void MedianTest::spilledStopLeavesNothing()
+{
+    Pictures pictures;
+    for (int i = 0; i < 5; ++i)
+        pictures.push_back(filledPicture(4, 5, qRgb(10 * i, 0, 0)));
+    const QTemporaryDir scratch;
+    FakeHost host;
+    host.Picture1->setPicture(filledPicture(4, 5, qRgb(1, 1, 1)));
+    host.paths = writeFiles(pictures);
+    int filesDuringRun = -1;
+    host.atEventPoint = [&](int point) {
+        if (point == 2)
+            filesDuringRun = openFilesIn(scratch.path());
+        if (point == 5) // after image 2: image 3 loads, then the run stops
+            host.StopFlag = true;
+    };
+    runMedian(host, bandsOf(1, QSize(4, 5), 5), scratch.path());
+    QCOMPARE(filesDuringRun, 1);
+    QCOMPARE(host.log.mid(host.log.size() - 4),
+             (QStringList{"Cap:Processing image: 3", "EndWork", "Cap:Done", "beep"}));
+    QCOMPARE(host.Picture1->surface(), pictures[2]);
+    QCOMPARE(openFilesIn(scratch.path()), 0);
+    QCOMPARE(entriesOf(scratch.path()), QStringList());
+}
+
+void MedianTest::unfitScratchFolderRefuses_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("missing folder") << QStringLiteral("missing");
+    QTest::newRow("memory file system") << QStringLiteral("/dev/shm");
+}
+
+void MedianTest::unfitScratchFolderRefuses()
+{
+    QFETCH(QString, folder);
+    const QString path = QDir(m_dir->path()).absoluteFilePath(folder);
+    if (folder.startsWith(u'/')) {
+        struct statfs disk{};
+        if (statfs(folder.toLocal8Bit().constData(), &disk) != 0 || disk.f_type != 0x01021994) // tmpfs
+            QSKIP("no tmpfs at /dev/shm here");
+    }
+    FakeHost host;
+    host.Picture1->setPicture(filledPicture(13, 9, qRgb(1, 2, 3)));
+    host.paths = writeFiles(Pictures(3, filledPicture(13, 9, qRgb(10, 10, 10))));
+    const QStringList before = entriesOf(path);
+    runMedian(host, bandsOf(2, QSize(13, 9), 3), path);
+    QCOMPARE(host.log,
+             (QStringList{"BeginWork", "EndWork", "warn:Not enough memory to stack 3 images of 13 x 9 pixels."}));
+    QCOMPARE(host.Picture1->surface(), filledPicture(13, 9, qRgb(1, 2, 3)));
+    QCOMPARE(entriesOf(path), before);
+    QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("missing"))));
+}
+
+// An ext4 image of 4 MiB, loop-mounted: needs root and a kernel that lets this process mount.
+void MedianTest::tooSmallFileSystemRefuses()
+{
+    const QString image = m_dir->filePath(QStringLiteral("small.ext4"));
+    const QString mountPoint = m_dir->filePath(QStringLiteral("small"));
+    QFile file(image);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(4 << 20));
+    file.close();
+    QVERIFY(QDir().mkpath(mountPoint));
+    QProcess::execute(QStringLiteral("mkfs.ext4"), {QStringLiteral("-q"), QStringLiteral("-F"), image});
+    if (QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("loop"), image, mountPoint})
+        != 0)
+        QSKIP("cannot loop-mount a file system here");
+    const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {mountPoint}); });
+
+    // 3.6 MB of planes on a file system of 4 MiB
+    const QSize area(300, 200);
+    FakeHost host;
+    host.Picture1->setPicture(filledPicture(area.width(), area.height(), qRgb(1, 2, 3)));
+    host.paths = writeFiles(Pictures(20, filledPicture(2, 2, qRgb(10, 10, 10))));
+    const QStringList before = entriesOf(mountPoint);
+    runMedian(host, bandsOf(10, area, 20), mountPoint);
+    QCOMPARE(host.log,
+             (QStringList{"BeginWork", "EndWork", "warn:Not enough memory to stack 20 images of 300 x 200 pixels."}));
+    QCOMPARE(entriesOf(mountPoint), before);
+
+    // The same stack fits once it is small enough for that disk.
+    FakeHost fits;
+    fits.Picture1->setPicture(filledPicture(30, 20, qRgb(1, 2, 3)));
+    fits.paths = host.paths;
+    runMedian(fits, bandsOf(2, QSize(30, 20), 20), mountPoint);
+    QCOMPARE(fits.log.last(), QStringLiteral("EndWork"));
+    QCOMPARE(fits.Picture1->surface(), filledPicture(2, 2, qRgb(10, 10, 10)));
+    QCOMPARE(entriesOf(mountPoint), before);
+}
+
+void MedianTest::completesUnderDataLimit()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer's shadow memory counts as data");
+#endif
+    // Each frame inverts its own band of rows of one picture, so the median is that picture.
+    // 57.6 MB of planes against 48 MiB of data limit: they only fit on disk.
+    const QImage scene = randomPicture(1000, 800, 5);
+    Pictures frames;
+    for (int i = 0; i < 24; ++i) {
+        QImage frame = scene.copy();
+        for (int y = i * 33; y < i * 33 + 30; ++y) {
+            auto *row = reinterpret_cast<QRgb *>(frame.scanLine(y));
+            for (int x = 0; x < frame.width(); ++x)
+                row[x] ^= 0x00ffffffu;
+        }
+        frames.push_back(frame);
+    }
+    const QTemporaryDir scratch;
+    QProcess child;
+    child.start(QStringLiteral(OMBRELUX_MEDIANPROBE),
+                QStringList{QStringLiteral("--data-headroom"), QStringLiteral("48"), QStringLiteral("--scratch"),
+                            scratch.path()}
+                    + writeFiles(frames));
+    QVERIFY(child.waitForFinished(120000));
+    const QStringList out = QString::fromLocal8Bit(child.readAllStandardOutput()).split(u'\n');
+    QVERIFY2(out.size() >= 2, qPrintable(child.readAllStandardError()));
+    QVERIFY2(out[0].endsWith(QStringLiteral("Cap:Processing image: 24|events|Cap:Generating Median...|Cap:Done|beep|EndWork")),
+             qPrintable(out[0]));
+    QCOMPARE(out[1], QStringLiteral("sha256 ") + QString::fromLatin1(rgbSha256(scene)));
+    QCOMPARE(entriesOf(scratch.path()), QStringList());
 }
 
 QTEST_MAIN(MedianTest)

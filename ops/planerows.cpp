@@ -1,0 +1,81 @@
+#include "ops/planerows.h"
+
+#include "ops/mediankernel.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <algorithm>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+void splitRow(const QRgb *source, std::uint8_t *red, std::uint8_t *green, std::uint8_t *blue, int width)
+{
+    int x = 0;
+#if defined(__SSE2__)
+    const __m128i low = _mm_set1_epi32(0xff);
+    const auto channel = [&](const __m128i (&words)[4], int shift) {
+        __m128i lanes[4];
+        for (int i = 0; i < 4; ++i)
+            lanes[i] = _mm_and_si128(_mm_srli_epi32(words[i], shift), low);
+        return _mm_packus_epi16(_mm_packs_epi32(lanes[0], lanes[1]), _mm_packs_epi32(lanes[2], lanes[3]));
+    };
+    for (; x + 16 <= width; x += 16) {
+        __m128i words[4];
+        for (int i = 0; i < 4; ++i)
+            words[i] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(source + x + 4 * i));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(red + x), channel(words, 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(green + x), channel(words, 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(blue + x), channel(words, 0));
+    }
+#endif
+    for (; x < width; ++x) {
+        red[x] = static_cast<std::uint8_t>(qRed(source[x]));
+        green[x] = static_cast<std::uint8_t>(qGreen(source[x]));
+        blue[x] = static_cast<std::uint8_t>(qBlue(source[x]));
+    }
+}
+
+namespace {
+
+void paintRows(const PlaneRows &planes, std::uint8_t *bits, qsizetype bytesPerLine, int width, int firstRow,
+               int endRow)
+{
+    const auto count = static_cast<std::size_t>(width);
+    std::vector<std::uint8_t> red(count), green(count), blue(count);
+    for (int y = firstRow; y < endRow; ++y) {
+        const std::size_t row = std::size_t(y) * std::size_t(planes.rowLength);
+        medianRow(planes.red + row, planes.imageStride, planes.imageCount, red.data(), count);
+        medianRow(planes.green + row, planes.imageStride, planes.imageCount, green.data(), count);
+        medianRow(planes.blue + row, planes.imageStride, planes.imageCount, blue.data(), count);
+        auto *target = reinterpret_cast<QRgb *>(bits + y * bytesPerLine);
+        for (std::size_t x = 0; x < count; ++x)
+            target[x] = qRgb(red[x], green[x], blue[x]);
+    }
+}
+
+} // namespace
+
+void paintMedianRows(const PlaneRows &planes, std::uint8_t *bits, qsizetype bytesPerLine, int width, int rows)
+{
+    if (rows <= 0 || width <= 0)
+        return;
+    const int workers = std::clamp(int(std::thread::hardware_concurrency()), 1, rows);
+    const auto firstRowOf = [&](int worker) { return int(qint64(rows) * worker / workers); };
+    // Workers take the lower bands; whatever no thread could be started for stays here.
+    std::vector<std::jthread> threads;
+    int ownEnd = rows;
+    for (int worker = workers - 1; worker >= 1; --worker) {
+        const int first = firstRowOf(worker);
+        const int end = ownEnd;
+        try {
+            threads.emplace_back([=, &planes] { paintRows(planes, bits, bytesPerLine, width, first, end); });
+        } catch (const std::system_error &) {
+            break;
+        }
+        ownEnd = first;
+    }
+    paintRows(planes, bits, bytesPerLine, width, 0, ownEnd);
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QImage>
+
+#include <cstddef>
+#include <cstdint>
+
+// Splits RGB32 words into three byte rows.
+void splitRow(const QRgb *source, std::uint8_t *red, std::uint8_t *green, std::uint8_t *blue, int width);
+
+// Channel planes as the median reads them: rows of rowLength bytes, images imageStride apart.
+struct PlaneRows {
+    const std::uint8_t *red;
+    const std::uint8_t *green;
+    const std::uint8_t *blue;
+    std::size_t imageStride;
+    int imageCount;
+    int rowLength;
+};
+
+// Writes the medians of plane rows [0, rows) over `width` pixels of the picture rows that
+// start at `bits`, spread over every core; returns when all are written.
+void paintMedianRows(const PlaneRows &planes, std::uint8_t *bits, qsizetype bytesPerLine, int width, int rows);

@@ -1,0 +1,190 @@
+#include "ops/spilledplanes.h"
+
+#include "ops/channelplanes.h"
+#include "ops/planerows.h"
+
+#include <QStandardPaths>
+
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+
+// Larger writes go no faster, and the buffer adds to each decoded frame.
+constexpr std::uint64_t CopyChunkBytes = 16u << 20;
+// What the file system keeps free beside the planes: 5 % of it, at most 1 GiB.
+constexpr std::uint64_t MaxMargin = 1u << 30;
+
+// A file system with room for `bytes` beyond its margin, on a disk: spilling into memory-backed
+// tmpfs or ramfs would only move the shortage.
+bool diskHasRoom(const QByteArray &folder, std::uint64_t bytes)
+{
+    struct statfs disk{};
+    if (statfs(folder.constData(), &disk) != 0)
+        return false;
+    if (disk.f_type == TMPFS_MAGIC || disk.f_type == RAMFS_MAGIC)
+        return false;
+    const auto unit = std::uint64_t(disk.f_frsize > 0 ? disk.f_frsize : disk.f_bsize);
+    const std::uint64_t margin = std::min(MaxMargin, std::uint64_t(disk.f_blocks) * unit / 20);
+    return std::uint64_t(disk.f_bavail) * unit >= bytes + margin;
+}
+
+// Opened without a name where the file system allows; elsewhere named for a moment only.
+int unnamedFile(const QByteArray &folder)
+{
+    const int file = open(folder.constData(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
+    if (file >= 0 || (errno != EOPNOTSUPP && errno != EISDIR))
+        return file;
+    QByteArray name = folder + "/.ombrelux-planes-XXXXXX";
+    const int named = mkostemp(name.data(), O_CLOEXEC);
+    if (named >= 0)
+        unlink(name.constData());
+    return named;
+}
+
+} // namespace
+
+SpilledPlanes::SpilledPlanes(QSize area, int imageCount, const QString &folder, std::uint64_t bandBytes)
+    : m_area(area), m_count(imageCount), m_bandBytes(bandBytes)
+{
+    const std::uint64_t bytes = ChannelPlanes::bytesNeeded(area, imageCount);
+    const QByteArray path = folder.toLocal8Bit();
+    if (folder.isEmpty() || 3u * std::uint64_t(imageCount) * std::uint64_t(area.width()) > bandBytes
+        || !diskHasRoom(path, bytes))
+        return;
+    m_file = unnamedFile(path);
+    // Reserved up front, so no write can meet a full disk. Not posix_fallocate: where the file
+    // system cannot reserve, it writes the whole file out instead.
+    if (m_file >= 0 && bytes > 0 && fallocate(m_file, 0, 0, off_t(bytes)) != 0) {
+        close(m_file);
+        m_file = -1;
+    }
+}
+
+SpilledPlanes::~SpilledPlanes()
+{
+    if (m_file >= 0)
+        close(m_file);
+}
+
+std::int64_t SpilledPlanes::offset(int channel, int index, int row) const
+{
+    return ((std::int64_t(channel) * m_count + index) * m_area.height() + row) * m_area.width();
+}
+
+bool SpilledPlanes::writeAll(const std::uint8_t *data, std::size_t size, std::int64_t at)
+{
+    const std::int64_t start = at;
+    while (size > 0) {
+        const ssize_t written = pwrite(m_file, data, size, off_t(at));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= std::size_t(written);
+        at += written;
+    }
+    // Dirty pages of a file count against a memory cgroup, and cgroup v1 does not throttle
+    // them: start writing them out now rather than when the limit is hit.
+    sync_file_range(m_file, off_t(start), off_t(at - start), SYNC_FILE_RANGE_WRITE);
+    return true;
+}
+
+bool SpilledPlanes::readAll(std::uint8_t *data, std::size_t size, std::int64_t at)
+{
+    while (size > 0) {
+        const ssize_t got = pread(m_file, data, size, off_t(at));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        data += got;
+        size -= std::size_t(got);
+        at += got;
+    }
+    return true;
+}
+
+void SpilledPlanes::copyImage(int index, const QImage &picture)
+{
+    const QSize copied = m_area.boundedTo(picture.size());
+    if (!valid() || copied.isEmpty())
+        return;
+    const auto width = std::size_t(m_area.width());
+    const auto chunkRows = int(std::clamp<std::uint64_t>(std::min(CopyChunkBytes, m_bandBytes) / (3 * width), 1,
+                                                        std::uint64_t(copied.height())));
+    const std::size_t channelBytes = std::size_t(chunkRows) * width;
+    std::unique_ptr<std::uint8_t[]> chunk(new (std::nothrow) std::uint8_t[3 * channelBytes]);
+    if (!chunk) {
+        m_failed = true;
+        return;
+    }
+    std::uint8_t *red = chunk.get();
+    std::uint8_t *green = red + channelBytes;
+    std::uint8_t *blue = green + channelBytes;
+    for (int first = 0; first < copied.height(); first += chunkRows) {
+        const int rows = std::min(chunkRows, copied.height() - first);
+        for (int y = 0; y < rows; ++y) {
+            const std::size_t row = std::size_t(y) * width;
+            splitRow(reinterpret_cast<const QRgb *>(picture.constScanLine(first + y)), red + row, green + row,
+                     blue + row, copied.width());
+            const std::size_t tail = width - std::size_t(copied.width());
+            std::memset(red + row + copied.width(), 0, tail);
+            std::memset(green + row + copied.width(), 0, tail);
+            std::memset(blue + row + copied.width(), 0, tail);
+        }
+        const std::size_t bytes = std::size_t(rows) * width;
+        if (!writeAll(red, bytes, offset(0, index, first)) || !writeAll(green, bytes, offset(1, index, first))
+            || !writeAll(blue, bytes, offset(2, index, first))) {
+            m_failed = true;
+            return;
+        }
+    }
+}
+
+void SpilledPlanes::paintMedians(QImage &surface)
+{
+    const QSize painted = m_area.boundedTo(surface.size());
+    if (!valid() || painted.isEmpty())
+        return;
+    const auto width = std::size_t(m_area.width());
+    const std::uint64_t rowBytes = 3u * std::uint64_t(m_count) * width;
+    const auto bandRows = int(std::clamp<std::uint64_t>(m_bandBytes / rowBytes, 1, std::uint64_t(painted.height())));
+    std::unique_ptr<std::uint8_t[]> band(new (std::nothrow) std::uint8_t[std::size_t(bandRows) * rowBytes]);
+    if (!band) {
+        m_failed = true;
+        return;
+    }
+    // Detach here, on the calling thread, before workers get row pointers.
+    std::uint8_t *bits = surface.bits();
+    const qsizetype bytesPerLine = surface.bytesPerLine();
+    for (int first = 0; first < painted.height(); first += bandRows) {
+        const int rows = std::min(bandRows, painted.height() - first);
+        const std::size_t stride = std::size_t(rows) * width;
+        for (int channel = 0; channel < 3; ++channel)
+            for (int index = 0; index < m_count; ++index)
+                if (!readAll(band.get() + (std::size_t(channel) * std::size_t(m_count) + std::size_t(index)) * stride,
+                             stride, offset(channel, index, first))) {
+                    m_failed = true;
+                    return;
+                }
+        const std::uint8_t *red = band.get();
+        paintMedianRows({red, red + std::size_t(m_count) * stride, red + 2 * std::size_t(m_count) * stride, stride, m_count,
+                         m_area.width()},
+                        bits + first * bytesPerLine, bytesPerLine, painted.width(), rows);
+    }
+}
+
+QString defaultScratchFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+}

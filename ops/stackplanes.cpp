@@ -1,0 +1,47 @@
+#include "ops/stackplanes.h"
+
+namespace {
+
+// Beside the planes, each load still needs room to decode a picture and convert it.
+constexpr std::uint64_t DecodingBytesPerPixel = 12;
+
+} // namespace
+
+StackPlanes::StackPlanes(QSize area, int imageCount, std::optional<std::uint64_t> budget,
+                         const QString &scratchFolder)
+{
+    const std::uint64_t decoding = DecodingBytesPerPixel * std::uint64_t(area.width()) * std::uint64_t(area.height());
+    if (!budget || ChannelPlanes::bytesNeeded(area, imageCount) + decoding <= *budget) {
+        // Memory can still refuse what the budget allows, under an address-space limit say;
+        // the disk is the next place then.
+        if (m_planes.emplace<ChannelPlanes>(area, imageCount).valid() || !budget)
+            return;
+    }
+    const std::uint64_t left = *budget > decoding ? *budget - decoding : 0;
+    m_planes.emplace<SpilledPlanes>(area, imageCount, scratchFolder, left / 2);
+}
+
+bool StackPlanes::valid() const
+{
+    if (const auto *planes = std::get_if<ChannelPlanes>(&m_planes))
+        return planes->valid();
+    if (const auto *planes = std::get_if<SpilledPlanes>(&m_planes))
+        return planes->valid();
+    return false;
+}
+
+void StackPlanes::copyImage(int index, const QImage &picture)
+{
+    if (auto *planes = std::get_if<ChannelPlanes>(&m_planes))
+        planes->copyImage(index, picture);
+    else if (auto *spilled = std::get_if<SpilledPlanes>(&m_planes))
+        spilled->copyImage(index, picture);
+}
+
+void StackPlanes::paintMedians(QImage &surface)
+{
+    if (auto *planes = std::get_if<ChannelPlanes>(&m_planes))
+        planes->paintMedians(surface);
+    else if (auto *spilled = std::get_if<SpilledPlanes>(&m_planes))
+        spilled->paintMedians(surface);
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "ops/channelplanes.h"
+#include "ops/spilledplanes.h"
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+#include <variant>
+
+// The planes of one median run: in memory when they and the room for decoding fit the memory
+// budget, otherwise in a scratch file worked through in bands of at most half what is left.
+class StackPlanes {
+public:
+    // An unknown budget (nullopt) lets memory be tried alone. Empty (valid() false) when
+    // neither memory nor the scratch folder can hold the planes.
+    StackPlanes(QSize area, int imageCount, std::optional<std::uint64_t> budget, const QString &scratchFolder);
+
+    bool valid() const;
+    void copyImage(int index, const QImage &picture);
+    void paintMedians(QImage &surface);
+
+private:
+    std::variant<std::monostate, ChannelPlanes, SpilledPlanes> m_planes;
+};
