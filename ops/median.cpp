@@ -2,9 +2,13 @@
 
 #include "imaging/imageloader.h"
 #include "ops/channelplanes.h"
+#include "ops/decodepool.h"
 #include "ops/ophost.h"
 
 #include <QFile>
+
+#include <system_error>
+#include <thread>
 
 std::optional<std::uint64_t> availableMemory()
 {
@@ -26,13 +30,40 @@ std::optional<std::uint64_t> availableMemory()
 namespace {
 
 // Beside the planes, each load still needs room to decode a picture and convert it.
+// Frames decoded ahead of the loop live in the same room.
 constexpr std::uint64_t DecodingBytesPerPixel = 12;
+
+std::uint64_t decodingRoom(QSize area)
+{
+    return DecodingBytesPerPixel * std::uint64_t(area.width()) * std::uint64_t(area.height());
+}
 
 bool memoryFits(QSize area, int count, const MemoryProbe &probe)
 {
     const std::optional<std::uint64_t> available = probe();
-    const std::uint64_t decoding = DecodingBytesPerPixel * std::uint64_t(area.width()) * std::uint64_t(area.height());
-    return !available || ChannelPlanes::bytesNeeded(area, count) + decoding <= *available;
+    return !available || ChannelPlanes::bytesNeeded(area, count) + decodingRoom(area) <= *available;
+}
+
+// The kernel zeroes fresh pages on first touch, as slowly as the host of a virtual machine
+// hands them back; done here, image by image in loading order, while the first frames decode.
+std::jthread faultInPlanes(const ChannelPlanes &planes, int count)
+{
+    try {
+        return std::jthread([&planes, count](const std::stop_token &stop) {
+            for (int i = 0; i < count && !stop.stop_requested(); ++i)
+                planes.prefault(i);
+        });
+    } catch (const std::system_error &) {
+        return {}; // the copies fault the pages in themselves
+    }
+}
+
+QStringList listedPaths(const OpHost &host, int count)
+{
+    QStringList paths;
+    for (int i = 0; i < count; ++i)
+        paths << host.imagePath(i).value_or(QString());
+    return paths;
 }
 
 QString notEnoughMemory(QSize area, int count)
@@ -46,6 +77,11 @@ QString notEnoughMemory(QSize area, int count)
 } // namespace
 
 void runMedian(OpHost &host, const MemoryProbe &probe)
+{
+    runMedian(host, probe, DecodePool::shared(), decodeImageDevice);
+}
+
+void runMedian(OpHost &host, const MemoryProbe &probe, DecodePool &pool, const FrameDecoder &decoder)
 {
     host.BeginWork();
     host.setStopFlag(false);
@@ -66,18 +102,27 @@ void runMedian(OpHost &host, const MemoryProbe &probe)
         host.showWarning(notEnoughMemory(area, count));
         return;
     }
+    // Workers decode the listed files ahead; the loop below only changes where pixels come from.
+    std::optional<FramesAhead> ahead(std::in_place, pool, decoder, listedPaths(host, count),
+                                     std::int64_t(decodingRoom(area)));
+    std::jthread faulting = faultInPlanes(*planes, count);
 
     for (int i = 0; i < count; ++i) {
         // An entry removed meanwhile counts as a file that does not load: the canvas's
         // current picture stands in for it, as for any failed load.
-        if (const std::optional<QString> path = host.imagePath(i))
-            if (std::optional<QImage> picture = decodeImageFile(*path))
+        if (const std::optional<QString> path = host.imagePath(i)) {
+            if (std::optional<QImage> picture = ahead->take(i, *path))
                 host.setCanvas(std::move(*picture));
+        } else {
+            ahead->skip(i);
+        }
         host.Cap(QStringLiteral("Processing image: %1").arg(i + 1));
         // The stop request can only change at an event point, so testing it once per image,
         // where the first point would be copied, is the same as testing after every point.
         if (!area.isEmpty() && host.stopFlag()) {
             // Released before the buttons come back: a new run may start at the next event point.
+            ahead.reset();
+            faulting = {};
             planes.reset();
             host.EndWork();
             host.Cap(QStringLiteral("Done"));
@@ -87,6 +132,8 @@ void runMedian(OpHost &host, const MemoryProbe &probe)
         planes->copyImage(i, host.canvas());
         host.letEventsRun();
     }
+    ahead.reset();
+    faulting = {};
 
     host.Cap(QStringLiteral("Generating Median..."));
     planes->paintMedians(host.canvas());
