@@ -1,5 +1,7 @@
 #include "imaging/imageloader.h"
 
+#include "imaging/framebuffers.h"
+
 #include <QBuffer>
 #include <QFileInfo>
 #include <QImageReader>
@@ -43,11 +45,19 @@ void makeOpaque(QImage &surface)
 
 // Qt's BMP reader leaves the pixels it never reaches (rows missing from a truncated file, pixels
 // skipped by an RLE delta) as it finds them, and it decodes into the image it is handed when
-// size and format match. A black one keeps stale heap memory out of the picture.
-QImage blankBmpTarget(QImageReader &reader, QSize announced)
+// size and format match. A black one keeps stale memory out of the picture. RGB32 targets, the
+// usual JPEG and BMP frame, come on a reused buffer: fresh memory costs more than decoding.
+QImage blankTarget(QImageReader &reader, QSize announced)
 {
     const QImage::Format format = reader.imageFormat();
-    if (reader.format() != "bmp" || !announced.isValid() || format == QImage::Format_Invalid)
+    if (!announced.isValid() || format == QImage::Format_Invalid)
+        return {};
+    if (format == QImage::Format_RGB32) {
+        QImage target = recycledImage(announced);
+        target.fill(Qt::black);
+        return target;
+    }
+    if (reader.format() != "bmp")
         return {};
     QImage target(announced, format);
     if (target.depth() <= 8)
@@ -66,7 +76,7 @@ std::optional<QImage> decodeImage(QImageReader &reader, const SizeAdmission &adm
         return std::nullopt;
     if (admit && !admit(announced))
         return std::nullopt;
-    QImage decoded = blankBmpTarget(reader, announced);
+    QImage decoded = blankTarget(reader, announced);
     if (!reader.read(&decoded) || decoded.isNull() || qint64(decoded.width()) * decoded.height() > MaxPicturePixels)
         return std::nullopt;
     // Moved, not copied: a second reference would make makeOpaque() copy the whole picture.

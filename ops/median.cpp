@@ -1,5 +1,6 @@
 #include "ops/median.h"
 
+#include "imaging/framebuffers.h"
 #include "imaging/imageloader.h"
 #include "ops/channelplanes.h"
 #include "ops/decodepool.h"
@@ -32,6 +33,10 @@ namespace {
 // Beside the planes, each load still needs room to decode a picture and convert it.
 // Frames decoded ahead of the loop live in the same room.
 constexpr std::uint64_t DecodingBytesPerPixel = 12;
+
+// Freed frame buffers a run keeps for its next decodes: the room above holds three frames of
+// the stacked area, and the canvas and a decoder at its turn one each.
+constexpr int KeptFrames = 5;
 
 std::uint64_t decodingRoom(QSize area)
 {
@@ -105,6 +110,9 @@ void runMedian(OpHost &host, const MemoryProbe &probe, DecodePool &pool, const F
     // Workers decode the listed files ahead; the loop below only changes where pixels come from.
     std::optional<FramesAhead> ahead(std::in_place, pool, decoder, listedPaths(host, count),
                                      std::int64_t(decodingRoom(area)));
+    // Frames the loop is done with come back for the next decodes: the canvas's, and those in
+    // flight and in the room of the frames ahead.
+    keepFrameBuffers(KeptFrames);
     std::jthread faulting = faultInPlanes(*planes, count);
 
     for (int i = 0; i < count; ++i) {
@@ -122,6 +130,7 @@ void runMedian(OpHost &host, const MemoryProbe &probe, DecodePool &pool, const F
         if (!area.isEmpty() && host.stopFlag()) {
             // Released before the buttons come back: a new run may start at the next event point.
             ahead.reset();
+            keepFrameBuffers(0);
             faulting = {};
             planes.reset();
             host.EndWork();
@@ -133,6 +142,7 @@ void runMedian(OpHost &host, const MemoryProbe &probe, DecodePool &pool, const F
         host.letEventsRun();
     }
     ahead.reset();
+    keepFrameBuffers(0);
     faulting = {};
 
     host.Cap(QStringLiteral("Generating Median..."));
