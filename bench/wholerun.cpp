@@ -1,5 +1,6 @@
 // A whole median run as a person waits for it, in a fresh process: the first file is shown as
-// the selected entry, then the time from the "Median" click to "Done" is printed in seconds.
+// the selected entry, then the time from the "Median" click to "Done" is printed in seconds,
+// wall clock and then the CPU time of all the process's threads (user and system) by then.
 //   ombrelux_wholerun make DIR COUNT jpg|bmp   writes COUNT noisy 12-megapixel frames of one scene
 //   ombrelux_wholerun run FILE...              one median run over the files
 #include "imaging/commondialog.h"
@@ -12,10 +13,20 @@
 #include <QElapsedTimer>
 #include <QImage>
 
+#include <sys/resource.h>
+
 #include <cstdio>
 #include <random>
 
 namespace {
+
+double cpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
 
 class NoDialog : public CommonDialog {
 protected:
@@ -29,14 +40,17 @@ public:
     QImage picture;
     QElapsedTimer clock;
     qint64 doneNs = -1;
+    double doneCpu = 0;
 
     void BeginWork() override {}
     void EndWork() override {}
     void Cap(const QString &text) override
     {
         QCoreApplication::processEvents();
-        if (text == QLatin1String("Done") && doneNs < 0)
+        if (text == QLatin1String("Done") && doneNs < 0) {
             doneNs = clock.nsecsElapsed();
+            doneCpu = cpuSeconds();
+        }
         QCoreApplication::processEvents();
     }
     void letEventsRun() override { QCoreApplication::processEvents(); }
@@ -90,11 +104,12 @@ int runOnce(const QStringList &paths)
     host.paths = paths;
     if (std::optional<QImage> first = decodeImageFile(paths.value(0)))
         host.picture = std::move(*first);
+    const double cpuBefore = cpuSeconds();
     host.clock.start();
     runMedian(host);
     if (host.doneNs < 0)
         return 1;
-    std::printf("%.3f\n", double(host.doneNs) / 1e9);
+    std::printf("%.3f %.3f\n", double(host.doneNs) / 1e9, host.doneCpu - cpuBefore);
     return 0;
 }
 

@@ -114,6 +114,12 @@ void runMedian(OpHost &host, const MemoryProbe &probe, DecodePool &pool, const F
     // flight and in the room of the frames ahead.
     keepFrameBuffers(KeptFrames);
     std::jthread faulting = faultInPlanes(*planes, count);
+    // Nothing of the loading outlives it: no frame of this run reaches a later one.
+    const auto endLoading = [&] {
+        ahead.reset();
+        keepFrameBuffers(0);
+        faulting = {};
+    };
 
     for (int i = 0; i < count; ++i) {
         // An entry removed meanwhile counts as a file that does not load: the canvas's
@@ -129,9 +135,7 @@ void runMedian(OpHost &host, const MemoryProbe &probe, DecodePool &pool, const F
         // where the first point would be copied, is the same as testing after every point.
         if (!area.isEmpty() && host.stopFlag()) {
             // Released before the buttons come back: a new run may start at the next event point.
-            ahead.reset();
-            keepFrameBuffers(0);
-            faulting = {};
+            endLoading();
             planes.reset();
             host.EndWork();
             host.Cap(QStringLiteral("Done"));
@@ -141,9 +145,7 @@ void runMedian(OpHost &host, const MemoryProbe &probe, DecodePool &pool, const F
         planes->copyImage(i, host.canvas());
         host.letEventsRun();
     }
-    ahead.reset();
-    keepFrameBuffers(0);
-    faulting = {};
+    endLoading();
 
     host.Cap(QStringLiteral("Generating Median..."));
     planes->paintMedians(host.canvas());
