@@ -188,8 +188,10 @@ void DecodePool::work()
     }
 }
 
+namespace {
+
 // Ends a job wherever it stands; hands back the frame it held. Call with the mutex held.
-static std::optional<QImage> release(DecodePool::Job &job, std::atomic<std::int64_t> &room, int &framesInFlight)
+std::optional<QImage> release(DecodePool::Job &job, std::atomic<std::int64_t> &room, int &framesInFlight)
 {
     std::optional<QImage> frame;
     if (job.state == DecodePool::Job::State::Done && job.frame) {
@@ -202,6 +204,8 @@ static std::optional<QImage> release(DecodePool::Job &job, std::atomic<std::int6
     job.state = DecodePool::Job::State::Dropped;
     return frame;
 }
+
+} // namespace
 
 FramesAhead::FramesAhead(DecodePool &pool, FrameDecoder decoder, const QStringList &paths, std::int64_t room)
     : m_pool(pool), m_decoder(std::move(decoder)), m_run(std::make_shared<DecodePool::Run>())
