@@ -1,8 +1,7 @@
-// A whole median run from files (load, copy, median, paint) beside decoding the same files alone.
+// The loader on a burst of JPEG frames. A whole median run is timed in fresh processes by
+// bench/wholerun.sh: repeated runs in one process keep the planes' pages warm.
 #include "bench/surfaces.h"
 #include "imaging/imageloader.h"
-#include "ops/median.h"
-#include "support/fakes.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -47,21 +46,6 @@ void BM_DecodeOnly(benchmark::State &state)
     reportMegapixels(state, Frames * Megapixels * 1e6);
 }
 
-void BM_WholeMedianRun(benchmark::State &state)
-{
-    const QStringList &paths = burst();
-    FakeHost host;
-    host.paths = paths;
-    for (auto _ : state) {
-        state.PauseTiming();
-        host.Picture1->setPicture(QImage(4000, 3000, QImage::Format_RGB32));
-        state.ResumeTiming();
-        runMedian(host);
-    }
-    reportMegapixels(state, Frames * Megapixels * 1e6);
-}
-
 } // namespace
 
 BENCHMARK(BM_DecodeOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_WholeMedianRun)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -1,5 +1,7 @@
 #include "imaging/imageloader.h"
 
+#include "imaging/framebuffers.h"
+
 #include <QBuffer>
 #include <QFileInfo>
 #include <QImageReader>
@@ -27,22 +29,35 @@ QImage flattenOverBlack(QImage image)
 
 // Sets every alpha byte to 0xff. A flattened picture still holds its coverage there, and a
 // decoder's RGB32 is not always opaque: Qt's GIF reader leaves pixels no frame covers at 0.
+// Width and row pointers are taken once: an out-of-line QImage call per pixel cost more than
+// the loop itself, which now vectorises.
 void makeOpaque(QImage &surface)
 {
+    const auto width = std::size_t(surface.width());
+    const qsizetype bytesPerLine = surface.bytesPerLine();
+    uchar *bits = surface.bits();
     for (int y = 0; y < surface.height(); ++y) {
-        auto *row = reinterpret_cast<QRgb *>(surface.scanLine(y));
-        for (int x = 0; x < surface.width(); ++x)
+        auto *row = reinterpret_cast<QRgb *>(bits + y * bytesPerLine);
+        for (std::size_t x = 0; x < width; ++x)
             row[x] |= 0xff000000u;
     }
 }
 
 // Qt's BMP reader leaves the pixels it never reaches (rows missing from a truncated file, pixels
 // skipped by an RLE delta) as it finds them, and it decodes into the image it is handed when
-// size and format match. A black one keeps stale heap memory out of the picture.
-QImage blankBmpTarget(QImageReader &reader, QSize announced)
+// size and format match. A black one keeps stale memory out of the picture. RGB32 targets, the
+// usual JPEG and BMP frame, come on a reused buffer: fresh memory costs more than decoding.
+QImage blankTarget(QImageReader &reader, QSize announced)
 {
     const QImage::Format format = reader.imageFormat();
-    if (reader.format() != "bmp" || !announced.isValid() || format == QImage::Format_Invalid)
+    if (!announced.isValid() || format == QImage::Format_Invalid)
+        return {};
+    if (format == QImage::Format_RGB32) {
+        QImage target = recycledImage(announced);
+        target.fill(Qt::black);
+        return target;
+    }
+    if (reader.format() != "bmp")
         return {};
     QImage target(announced, format);
     if (target.depth() <= 8)
@@ -52,14 +67,16 @@ QImage blankBmpTarget(QImageReader &reader, QSize announced)
     return target;
 }
 
-std::optional<QImage> decodeImage(QImageReader &reader)
+std::optional<QImage> decodeImage(QImageReader &reader, const SizeAdmission &admit = {})
 {
     setUpReaderOnce();
     reader.setAutoTransform(true);
     const QSize announced = reader.size();
     if (announced.isValid() && qint64(announced.width()) * announced.height() > MaxPicturePixels)
         return std::nullopt;
-    QImage decoded = blankBmpTarget(reader, announced);
+    if (admit && !admit(announced))
+        return std::nullopt;
+    QImage decoded = blankTarget(reader, announced);
     if (!reader.read(&decoded) || decoded.isNull() || qint64(decoded.width()) * decoded.height() > MaxPicturePixels)
         return std::nullopt;
     // Moved, not copied: a second reference would make makeOpaque() copy the whole picture.
@@ -90,4 +107,10 @@ std::optional<QImage> decodeImageData(const QByteArray &data)
         return std::nullopt;
     QImageReader reader(&buffer);
     return decodeImage(reader);
+}
+
+std::optional<QImage> decodeImageDevice(QIODevice &device, const SizeAdmission &admit)
+{
+    QImageReader reader(&device);
+    return decodeImage(reader, admit);
 }

@@ -4,7 +4,10 @@
 #include <QImage>
 #include <QString>
 
+#include <functional>
 #include <optional>
+
+class QIODevice;
 
 // Decoded pictures larger than this are refused before decoding: a hostile header must not
 // cost gigabytes, and median stacking keeps several of them at once.
@@ -18,3 +21,10 @@ std::optional<QImage> decodeImageFile(const QString &path);
 // The same decoding from bytes in memory. With no file name the format comes from the content
 // alone, where a file's suffix is tried first.
 std::optional<QImage> decodeImageData(const QByteArray &data);
+
+// Sees a picture's announced size before its pixels are decoded; false refuses the picture.
+using SizeAdmission = std::function<bool(QSize announced)>;
+
+// The same decoding from an opened device; for a file, its suffix is tried first as with a path.
+// The caller checks that a file is a regular one.
+std::optional<QImage> decodeImageDevice(QIODevice &device, const SizeAdmission &admit = {});

@@ -39,6 +39,20 @@ ChannelPlanes::ChannelPlanes(QSize area, int imageCount)
 {
 }
 
+void ChannelPlanes::prefault([[maybe_unused]] int index) const
+{
+#if defined(MADV_POPULATE_WRITE)
+    // Page-aligned bounds around the block; neighbouring blocks' pages are only mapped, not written.
+    const auto page = std::uintptr_t(4096);
+    for (std::uint8_t *plane : {m_red.get(), m_green.get(), m_blue.get()}) {
+        const auto begin = reinterpret_cast<std::uintptr_t>(plane + std::size_t(index) * m_imageStride) & ~(page - 1);
+        const auto end = reinterpret_cast<std::uintptr_t>(plane + std::size_t(index + 1) * m_imageStride);
+        if (end > begin)
+            madvise(reinterpret_cast<void *>(begin), end - begin, MADV_POPULATE_WRITE);
+    }
+#endif
+}
+
 void ChannelPlanes::copyImage(int index, const QImage &picture)
 {
     const QSize copied = m_area.boundedTo(picture.size());

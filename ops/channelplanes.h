@@ -17,6 +17,10 @@ public:
     bool valid() const { return m_red && m_green && m_blue; }
     static std::uint64_t bytesNeeded(QSize area, int imageCount);
 
+    // Maps in image `index`'s pages of all three planes without writing them, so the kernel's
+    // zeroing of fresh memory can run on another thread than the copy; safe beside copyImage.
+    void prefault(int index) const;
+
     // Copies the picture's part inside the area as image `index`; beyond the picture the
     // cells stay 0.
     void copyImage(int index, const QImage &picture);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ops/decodepool.h"
 #include "ops/memorybudget.h"
 #include "ops/spilledplanes.h"
 
@@ -20,4 +21,7 @@ using MemoryProbe = std::function<std::optional<std::uint64_t>()>;
 // per-channel median of them all over the area the canvas had when the run began. Planes
 // beyond the memory budget go to an unnamed file in scratchFolder.
 void runMedian(OpHost &host, const MemoryProbe &probe = processMemoryBudget,
+               const QString &scratchFolder = defaultScratchFolder());
+// The same with the workers and decoder given, as tests do.
+void runMedian(OpHost &host, const MemoryProbe &probe, DecodePool &pool, const FrameDecoder &decoder,
                const QString &scratchFolder = defaultScratchFolder());

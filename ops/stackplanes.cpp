@@ -2,15 +2,19 @@
 
 namespace {
 
-// Beside the planes, each load still needs room to decode a picture and convert it.
 constexpr std::uint64_t DecodingBytesPerPixel = 12;
 
 } // namespace
 
+std::uint64_t decodingRoom(QSize area)
+{
+    return DecodingBytesPerPixel * std::uint64_t(area.width()) * std::uint64_t(area.height());
+}
+
 StackPlanes::StackPlanes(QSize area, int imageCount, std::optional<std::uint64_t> budget,
                          const QString &scratchFolder)
 {
-    const std::uint64_t decoding = DecodingBytesPerPixel * std::uint64_t(area.width()) * std::uint64_t(area.height());
+    const std::uint64_t decoding = decodingRoom(area);
     if (!budget || ChannelPlanes::bytesNeeded(area, imageCount) + decoding <= *budget) {
         // Memory can still refuse what the budget allows, under an address-space limit say;
         // the disk is the next place then.
@@ -28,6 +32,13 @@ bool StackPlanes::valid() const
     if (const auto *planes = std::get_if<SpilledPlanes>(&m_planes))
         return planes->valid();
     return false;
+}
+
+void StackPlanes::prefault(int index) const
+{
+    // A spilled stack writes through its own band buffers; nothing to fault in.
+    if (const auto *planes = std::get_if<ChannelPlanes>(&m_planes))
+        planes->prefault(index);
 }
 
 void StackPlanes::copyImage(int index, const QImage &picture)

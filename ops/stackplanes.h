@@ -11,6 +11,10 @@
 #include <optional>
 #include <variant>
 
+// Beside the planes, each load still needs room to decode a picture and convert it; frames
+// decoded ahead of the loop live in the same room.
+std::uint64_t decodingRoom(QSize area);
+
 // The planes of one median run: in memory when they and the room for decoding fit the memory
 // budget, otherwise in a scratch file worked through in bands of at most half what is left.
 class StackPlanes {
@@ -20,6 +24,8 @@ public:
     StackPlanes(QSize area, int imageCount, std::optional<std::uint64_t> budget, const QString &scratchFolder);
 
     bool valid() const;
+    // Faults image `index`'s pages in ahead of its copy; safe beside copyImage() of another image.
+    void prefault(int index) const;
     void copyImage(int index, const QImage &picture);
     void paintMedians(QImage &surface);
 

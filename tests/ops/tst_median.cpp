@@ -207,6 +207,14 @@ void MedianTest::matchesReference_data()
     QTest::newRow("last picture smaller drops medians")
         << QSize(8, 8) << Pictures{random(8, 8, 1), random(8, 8, 2), random(3, 5, 3)};
     QTest::newRow("empty stacked area") << QSize(0, 0) << Pictures{random(3, 3, 1), random(3, 3, 2)};
+    // Decoded ahead on workers, taken in list order.
+    QTest::newRow("two mixed sizes") << QSize(6, 5) << Pictures{random(3, 7, 1), random(9, 2, 2)};
+    QTest::newRow("three mixed sizes")
+        << QSize(7, 7) << Pictures{random(7, 7, 1), random(2, 9, 2), random(11, 4, 3)};
+    Pictures ten;
+    for (int i = 0; i < 10; ++i)
+        ten.push_back(i == 6 ? QImage() : random(17 + 3 * (i % 4), 9 + 2 * (i % 3), std::uint32_t(i + 1)));
+    QTest::newRow("ten mixed sizes, one undecodable") << QSize(21, 12) << ten;
 }
 
 void MedianTest::matchesReference()

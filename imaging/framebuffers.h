@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+
+// Pixel memory for decoded frames. Fresh memory is faulted in and zeroed by the kernel page by
+// page on first touch, which cost more than decoding a JPEG; so a median run keeps the buffers
+// its frames free and the next decode of the same size writes into one of them.
+
+// An RGB32 picture of that size on a buffer of its own, on huge pages where the system gives
+// them; its buffer is kept for reuse when its last copy goes, while a run keeps buffers. Null
+// when the memory cannot be had.
+QImage recycledImage(QSize size);
+
+// Keeps up to `count` freed buffers from now on; 0 frees those kept and keeps none.
+void keepFrameBuffers(int count);

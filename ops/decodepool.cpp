@@ -1,0 +1,280 @@
+#include "ops/decodepool.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <system_error>
+
+struct DecodePool::Job {
+    enum class State { Queued, Decoding, Done, Dropped };
+    QString path;
+    State state = State::Queued;
+    std::optional<QImage> frame;
+    std::optional<FileIdentity> identity;
+    // Not read ahead: its announced size did not fit the room left.
+    bool refused = false;
+    std::int64_t reserved = 0;
+};
+
+struct DecodePool::Run {
+    FrameDecoder decoder;
+    std::vector<Job> jobs;
+    std::size_t next = 0;
+    std::atomic<bool> cancelled{false};
+    std::atomic<std::int64_t> room{0};
+};
+
+namespace {
+
+// Reads fail from the moment its run is cancelled, so a decoder gives up within one buffer.
+class CancellableFile : public QFile {
+public:
+    CancellableFile(const QString &path, const std::atomic<bool> &cancelled) : QFile(path), m_cancelled(cancelled) {}
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        if (m_cancelled.load(std::memory_order_relaxed))
+            return -1;
+        return QFile::readData(data, maxSize);
+    }
+
+private:
+    const std::atomic<bool> &m_cancelled;
+};
+
+FileIdentity identityFrom(const struct stat &info)
+{
+    return {std::uint64_t(info.st_dev), std::uint64_t(info.st_ino), std::int64_t(info.st_size),
+            std::int64_t(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
+}
+
+struct Decoded {
+    std::optional<QImage> frame;
+    std::optional<FileIdentity> identity;
+    bool refused = false;
+    std::int64_t reserved = 0;
+};
+
+// Takes room for a decoded RGB32 frame from the run's budget, or refuses it there.
+bool reserveRoom(std::atomic<std::int64_t> &room, QSize announced, Decoded &decoded)
+{
+    const std::int64_t bytes = 4 * std::int64_t(announced.width()) * std::int64_t(announced.height());
+    std::int64_t left = room.load();
+    do {
+        if (!announced.isValid() || left < bytes) {
+            decoded.refused = true;
+            return false;
+        }
+    } while (!room.compare_exchange_weak(left, left - bytes));
+    decoded.reserved = bytes;
+    return true;
+}
+
+// The identity comes from the opened file, so a file swapped in after the open never matches.
+Decoded decodeAhead(DecodePool::Run &run, const QString &path, const FrameDecoder &decoder)
+{
+    Decoded decoded;
+    CancellableFile file(path, run.cancelled);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
+        decoded.identity = identityOf(path);
+        return decoded;
+    }
+    struct stat info {};
+    if (fstat(file.handle(), &info) != 0)
+        return decoded;
+    decoded.identity = identityFrom(info);
+    decoded.frame = decoder(file, [&](QSize announced) { return reserveRoom(run.room, announced, decoded); });
+    return decoded;
+}
+
+} // namespace
+
+std::optional<FileIdentity> identityOf(const QString &path)
+{
+    struct stat info {};
+    if (stat(QFile::encodeName(path).constData(), &info) != 0)
+        return std::nullopt;
+    return identityFrom(info);
+}
+
+DecodePool::DecodePool(int workers, int framesInFlight) : m_maxFramesInFlight(framesInFlight)
+{
+    // Whatever no thread could be started for is decoded by the run's loop at its turn.
+    for (int i = 0; i < workers; ++i) {
+        try {
+            m_workers.emplace_back([this] { work(); });
+        } catch (const std::system_error &) {
+            break;
+        }
+    }
+}
+
+DecodePool::~DecodePool()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_workReady.notify_all();
+    for (std::thread &worker : m_workers)
+        worker.join();
+}
+
+DecodePool &DecodePool::shared()
+{
+    // Honours the process's CPU affinity.
+    static DecodePool pool(std::max(1, QThread::idealThreadCount()), std::max(1, QThread::idealThreadCount()) + 1);
+    return pool;
+}
+
+bool DecodePool::nextJob(std::shared_ptr<Run> &run, std::size_t &index)
+{
+    if (m_framesInFlight >= m_maxFramesInFlight)
+        return false;
+    for (const std::shared_ptr<Run> &candidate : m_runs) {
+        while (candidate->next < candidate->jobs.size() && candidate->jobs[candidate->next].state != Job::State::Queued)
+            ++candidate->next;
+        if (candidate->next == candidate->jobs.size())
+            continue;
+        run = candidate;
+        index = candidate->next++;
+        run->jobs[index].state = Job::State::Decoding;
+        ++m_framesInFlight;
+        return true;
+    }
+    return false;
+}
+
+void DecodePool::work()
+{
+    for (;;) {
+        std::shared_ptr<Run> run;
+        std::size_t index = 0;
+        QString path;
+        {
+            std::unique_lock lock(m_mutex);
+            m_workReady.wait(lock, [&] { return m_stopping || nextJob(run, index); });
+            if (m_stopping)
+                return;
+            path = run->jobs[index].path;
+        }
+        Decoded decoded = decodeAhead(*run, path, run->decoder);
+        {
+            const std::lock_guard lock(m_mutex);
+            Job &job = run->jobs[index];
+            if (job.state == Job::State::Decoding && decoded.frame) {
+                job.state = Job::State::Done;
+                job.frame = std::move(decoded.frame);
+                job.reserved = decoded.reserved;
+            } else {
+                // Dropped meanwhile, or nothing to hold: the slot and the room are free again.
+                if (job.state == Job::State::Decoding)
+                    job.state = Job::State::Done;
+                --m_framesInFlight;
+                run->room += decoded.reserved;
+            }
+            job.identity = decoded.identity;
+            job.refused = decoded.refused;
+        }
+        m_jobDone.notify_all();
+        m_workReady.notify_all();
+        // A dropped frame is freed here, outside the lock.
+    }
+}
+
+namespace {
+
+// Ends a job wherever it stands; hands back the frame it held. Call with the mutex held.
+std::optional<QImage> release(DecodePool::Job &job, std::atomic<std::int64_t> &room, int &framesInFlight)
+{
+    std::optional<QImage> frame;
+    if (job.state == DecodePool::Job::State::Done && job.frame) {
+        frame = std::move(job.frame);
+        job.frame.reset();
+        --framesInFlight;
+        room += job.reserved;
+    }
+    // A job still decoding gives its slot back when its worker finishes.
+    job.state = DecodePool::Job::State::Dropped;
+    return frame;
+}
+
+} // namespace
+
+FramesAhead::FramesAhead(DecodePool &pool, FrameDecoder decoder, const QStringList &paths, std::int64_t room)
+    : m_pool(pool), m_decoder(std::move(decoder)), m_run(std::make_shared<DecodePool::Run>())
+{
+    m_run->decoder = m_decoder;
+    m_run->room = room;
+    for (const QString &path : paths)
+        m_run->jobs.emplace_back().path = path;
+    {
+        const std::lock_guard lock(m_pool.m_mutex);
+        m_pool.m_runs.push_back(m_run);
+    }
+    m_pool.m_workReady.notify_all();
+}
+
+FramesAhead::~FramesAhead()
+{
+    m_run->cancelled = true;
+    std::vector<std::optional<QImage>> dropped;
+    {
+        const std::lock_guard lock(m_pool.m_mutex);
+        for (DecodePool::Job &job : m_run->jobs)
+            dropped.push_back(release(job, m_run->room, m_pool.m_framesInFlight));
+        std::erase(m_pool.m_runs, m_run);
+    }
+    m_pool.m_workReady.notify_all();
+}
+
+std::optional<QImage> FramesAhead::take(int index, const QString &path)
+{
+    std::optional<QImage> frame;
+    std::optional<FileIdentity> identity;
+    bool readAhead = false;
+    {
+        std::unique_lock lock(m_pool.m_mutex);
+        DecodePool::Job &job = m_run->jobs[std::size_t(index)];
+        // A job no worker has started yet is decoded here rather than waited for.
+        if (job.path == path && job.state != DecodePool::Job::State::Queued) {
+            m_pool.m_jobDone.wait(lock, [&] { return job.state != DecodePool::Job::State::Decoding; });
+            readAhead = job.state == DecodePool::Job::State::Done && !job.refused;
+            identity = job.identity;
+        }
+        frame = release(job, m_run->room, m_pool.m_framesInFlight);
+    }
+    m_pool.m_workReady.notify_all();
+    if (!readAhead)
+        return decodeNow(path);
+    const std::optional<FileIdentity> now = identityOf(path);
+    if (!now)
+        return std::nullopt;
+    if (now != identity)
+        return decodeNow(path);
+    return frame;
+}
+
+void FramesAhead::skip(int index)
+{
+    std::optional<QImage> dropped;
+    {
+        const std::lock_guard lock(m_pool.m_mutex);
+        dropped = release(m_run->jobs[std::size_t(index)], m_run->room, m_pool.m_framesInFlight);
+    }
+    m_pool.m_workReady.notify_all();
+}
+
+std::optional<QImage> FramesAhead::decodeNow(const QString &path) const
+{
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return m_decoder(file, {});
+}

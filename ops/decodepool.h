@@ -1,0 +1,89 @@
+#pragma once
+
+#include "imaging/imageloader.h"
+
+#include <QImage>
+#include <QString>
+#include <QStringList>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+class QIODevice;
+
+// Decodes one opened regular file. Reads fail once the file's run is cancelled, which is the
+// only way to cut a QImageReader::read short.
+using FrameDecoder = std::function<std::optional<QImage>(QIODevice &file, const SizeAdmission &admit)>;
+
+// Which file a path named when it was read: a frame stands for its entry only while these match.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t mtimeNs = 0;
+    bool operator==(const FileIdentity &) const = default;
+};
+std::optional<FileIdentity> identityOf(const QString &path);
+
+// Workers that decode a median run's listed files ahead of its loop. One pool serves every run:
+// frames decoding or decoded and not yet taken are bounded over all runs together.
+class DecodePool {
+public:
+    DecodePool(int workers, int framesInFlight);
+    ~DecodePool();
+    DecodePool(const DecodePool &) = delete;
+    DecodePool &operator=(const DecodePool &) = delete;
+
+    // One worker per core the process may use, and one frame more than workers in flight.
+    static DecodePool &shared();
+
+    struct Run;
+    struct Job;
+
+private:
+    friend class FramesAhead;
+    void work();
+    bool nextJob(std::shared_ptr<Run> &run, std::size_t &index);
+    void finish(const std::shared_ptr<Run> &run, std::size_t index, std::optional<QImage> frame,
+                std::optional<FileIdentity> identity, bool refused, std::int64_t reserved);
+
+    std::mutex m_mutex;
+    std::condition_variable m_workReady;
+    std::condition_variable m_jobDone;
+    std::deque<std::shared_ptr<Run>> m_runs;
+    int m_framesInFlight = 0;
+    const int m_maxFramesInFlight;
+    bool m_stopping = false;
+    std::vector<std::thread> m_workers;
+};
+
+// One run's files, read ahead in list order from the moment it is made. Destroying it cancels
+// the run at once: reads in flight fail, frames not taken are dropped, nothing is waited for.
+class FramesAhead {
+public:
+    // `room`: bytes of decoded pixels the run may hold ahead of its loop.
+    FramesAhead(DecodePool &pool, FrameDecoder decoder, const QStringList &paths, std::int64_t room);
+    ~FramesAhead();
+    FramesAhead(const FramesAhead &) = delete;
+    FramesAhead &operator=(const FramesAhead &) = delete;
+
+    // Entry `index`'s picture as the file at `path` is now; nullopt where it does not load. The
+    // frame read ahead when it is still that file's, else decoded here.
+    std::optional<QImage> take(int index, const QString &path);
+    // The entry is gone: its frame is dropped.
+    void skip(int index);
+
+private:
+    std::optional<QImage> decodeNow(const QString &path) const;
+
+    DecodePool &m_pool;
+    FrameDecoder m_decoder;
+    std::shared_ptr<DecodePool::Run> m_run;
+};
