@@ -1,12 +1,25 @@
 #include "imaging/imageloader.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 
 #include <mutex>
 
 namespace {
+
+thread_local QString decodingPath;
+
+const QString TooLarge = QStringLiteral("too large");
+const QString Undecodable = QStringLiteral("not a picture or damaged");
+
+std::nullopt_t refuse(QString *reason, const QString &why)
+{
+    if (reason)
+        *reason = why;
+    return std::nullopt;
+}
 
 void setUpReaderOnce()
 {
@@ -52,34 +65,49 @@ QImage blankBmpTarget(QImageReader &reader, QSize announced)
     return target;
 }
 
-std::optional<QImage> decodeImage(QImageReader &reader)
+std::optional<QImage> decodeImage(QImageReader &reader, QString *reason)
 {
     setUpReaderOnce();
     reader.setAutoTransform(true);
     const QSize announced = reader.size();
     if (announced.isValid() && qint64(announced.width()) * announced.height() > MaxPicturePixels)
-        return std::nullopt;
+        return refuse(reason, TooLarge);
     QImage decoded = blankBmpTarget(reader, announced);
-    if (!reader.read(&decoded) || decoded.isNull() || qint64(decoded.width()) * decoded.height() > MaxPicturePixels)
-        return std::nullopt;
+    if (!reader.read(&decoded) || decoded.isNull())
+        return refuse(reason, Undecodable);
+    if (qint64(decoded.width()) * decoded.height() > MaxPicturePixels)
+        return refuse(reason, TooLarge);
     // Moved, not copied: a second reference would make makeOpaque() copy the whole picture.
     const bool hasAlpha = decoded.hasAlphaChannel();
     QImage surface = hasAlpha ? flattenOverBlack(std::move(decoded))
                               : std::move(decoded).convertToFormat(QImage::Format_RGB32);
     if (surface.isNull())
-        return std::nullopt;
+        return refuse(reason, Undecodable);
     makeOpaque(surface);
     return surface;
 }
 
 } // namespace
 
-std::optional<QImage> decodeImageFile(const QString &path)
+std::optional<QImage> decodeImageFile(const QString &path, QString *reason)
 {
-    if (!QFileInfo(path).isFile())
-        return std::nullopt;
-    QImageReader reader(path);
-    return decodeImage(reader);
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        return refuse(reason, QStringLiteral("not a regular file"));
+    // Opened here rather than by the reader, whose errors hide the system's reason.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return refuse(reason, file.errorString());
+    QImageReader reader(&file);
+    decodingPath = path;
+    std::optional<QImage> picture = decodeImage(reader, reason);
+    decodingPath.clear();
+    return picture;
+}
+
+QString pathBeingDecoded()
+{
+    return decodingPath;
 }
 
 std::optional<QImage> decodeImageData(const QByteArray &data)
@@ -89,5 +117,5 @@ std::optional<QImage> decodeImageData(const QByteArray &data)
     if (!buffer.open(QIODevice::ReadOnly))
         return std::nullopt;
     QImageReader reader(&buffer);
-    return decodeImage(reader);
+    return decodeImage(reader, nullptr);
 }

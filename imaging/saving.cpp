@@ -18,7 +18,7 @@ std::optional<QString> saveCanvas(CommonDialog &dialog, const QImage &surface)
     return std::nullopt;
 }
 
-std::optional<QString> writeBmpFile(const QImage &surface, const QString &path, DeviceWriter write)
+std::optional<QString> writeImageFile(const QImage &surface, const QString &path, const DeviceWriter &write)
 {
     // A pipe or a device at that name would be replaced by a regular file, or block.
     const QFileInfo target(path);

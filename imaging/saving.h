@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class CommonDialog;
@@ -18,6 +19,12 @@ std::optional<QString> saveCanvas(CommonDialog &dialog, const QImage &surface);
 bool writeBmp(const QImage &surface, QIODevice &device);
 
 // Replaces the file whole or leaves it untouched: written to a temporary file in the same
-// folder, then renamed. nullopt on success, else the reason.
-using DeviceWriter = bool (*)(const QImage &, QIODevice &);
-std::optional<QString> writeBmpFile(const QImage &surface, const QString &path, DeviceWriter write = writeBmp);
+// folder, then renamed. The writer puts the bytes of its format. nullopt on success, else the reason.
+using DeviceWriter = std::function<bool(const QImage &, QIODevice &)>;
+std::optional<QString> writeImageFile(const QImage &surface, const QString &path, const DeviceWriter &write);
+
+inline std::optional<QString> writeBmpFile(const QImage &surface, const QString &path,
+                                           const DeviceWriter &write = writeBmp)
+{
+    return writeImageFile(surface, path, write);
+}
