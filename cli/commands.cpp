@@ -99,13 +99,13 @@ ExitStatus runJob(const Job &job)
     const std::optional<QImage> result = compute(job);
     if (!result) {
         endProgress();
-        return Failure;
+        return ExitStatus::Failure;
     }
     showProgress(QStringLiteral("saving"));
     if (const std::optional<QString> reason = writeImageFile(*result, job.output, job.format.writer())) {
         report(QStringLiteral("cannot write %1: %2").arg(job.output, *reason));
-        return Failure;
+        return ExitStatus::Failure;
     }
     endProgress();
-    return Success;
+    return ExitStatus::Success;
 }

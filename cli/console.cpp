@@ -26,7 +26,8 @@ void clearProgressLocked()
 void qtMessage(QtMsgType, const QMessageLogContext &, const QString &text)
 {
     const QString path = pathBeingDecoded();
-    report(path.isEmpty() ? text : path + QStringLiteral(": ") + text);
+    // Some decoders end their messages with a newline; report() adds its own.
+    report(path.isEmpty() ? text.trimmed() : path + QStringLiteral(": ") + text.trimmed());
 }
 
 } // namespace

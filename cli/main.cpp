@@ -17,15 +17,15 @@ int main(int argc, char *argv[])
     switch (request.kind) {
     case Request::Kind::Help:
         std::fputs(helpText().toLocal8Bit().constData(), stdout);
-        return Success;
+        return int(ExitStatus::Success);
     case Request::Kind::Version:
         std::fputs(versionText().toLocal8Bit().constData(), stdout);
-        return Success;
+        return int(ExitStatus::Success);
     case Request::Kind::UsageError:
         report(request.error + QStringLiteral(" (see ombrelux-cli --help)"));
-        return UsageFailure;
+        return int(ExitStatus::UsageError);
     case Request::Kind::Run:
         break;
     }
-    return runJob(request.job);
+    return int(runJob(request.job));
 }
