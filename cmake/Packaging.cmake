@@ -12,7 +12,16 @@ set(OMBRELUX_ICON_SIZES 16 32 48 128 256)
 configure_file(${PROJECT_SOURCE_DIR}/data/${OMBRELUX_APP_ID}.metainfo.xml.in
                ${PROJECT_BINARY_DIR}/${OMBRELUX_APP_ID}.metainfo.xml @ONLY)
 
-install(TARGETS ombrelux RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS ombrelux ombrelux-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The batch tool's man page comes from its --help at install time: the build never runs it, so a
+# sanitizer build that is never installed never runs help2man.
+find_program(OMBRELUX_HELP2MAN help2man)
+install(CODE "
+    set(OMBRELUX_HELP2MAN \"${OMBRELUX_HELP2MAN}\")
+    set(OMBRELUX_CLI \"$<TARGET_FILE:ombrelux-cli>\")
+    set(OMBRELUX_MAN_WORK \"${PROJECT_BINARY_DIR}/man\")
+    set(OMBRELUX_MAN_DIR \"${CMAKE_INSTALL_MANDIR}/man1\")
+    include(\"${PROJECT_SOURCE_DIR}/cmake/InstallManPage.cmake\")")
 # The source keeps the short name; installed, the launcher must carry the application id.
 install(FILES ${PROJECT_SOURCE_DIR}/data/ombrelux.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
@@ -32,7 +41,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "stack bursts of photos into one clean med
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Ombrelux merges a burst of photos of one scene into their per-pixel median, so\n"
     "noise, dust specks and passers-by vanish. The result can be brightened, a dark\n"
-    "frame or a second image subtracted from it, panned and saved as a BMP file.")
+    "frame or a second image subtracted from it, panned and saved as a BMP file.\n"
+    "ombrelux-cli does the same from scripts and batch jobs, without a display.")
 set(OMBRELUX_MAINTAINER "Ombrelux developers" CACHE STRING "Maintainer field of the Debian package")
 set(CPACK_PACKAGE_CONTACT ${OMBRELUX_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${OMBRELUX_MAINTAINER})

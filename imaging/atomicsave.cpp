@@ -21,7 +21,7 @@ bool writesInPlace(const QSaveFile &file, const QString &path)
 
 } // namespace
 
-std::optional<QString> writeImageFile(const QImage &picture, const QString &path, DeviceWriter encode)
+std::optional<QString> writeImageFile(const QImage &picture, const QString &path, const DeviceWriter &encode)
 {
     // A pipe or a device at that name would be replaced by a regular file, or block.
     const QFileInfo target(path);

@@ -3,12 +3,26 @@
 #include "imaging/framebuffers.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QScopeGuard>
 
 #include <mutex>
 
 namespace {
+
+thread_local QString decodingPath;
+
+const QString TooLarge = QStringLiteral("too large");
+const QString Undecodable = QStringLiteral("not a picture or damaged");
+
+std::nullopt_t refuse(QString *reason, const QString &why)
+{
+    if (reason)
+        *reason = why;
+    return std::nullopt;
+}
 
 void setUpReaderOnce()
 {
@@ -67,36 +81,51 @@ QImage blankTarget(QImageReader &reader, QSize announced)
     return target;
 }
 
-std::optional<QImage> decodeImage(QImageReader &reader, const SizeAdmission &admit = {})
+std::optional<QImage> decodeImage(QImageReader &reader, QString *reason, const SizeAdmission &admit = {})
 {
     setUpReaderOnce();
+    // Named for the message handler while this thread decodes; a file's name is the path as given.
+    decodingPath = reader.fileName();
+    const auto forget = qScopeGuard([] { decodingPath.clear(); });
     reader.setAutoTransform(true);
     const QSize announced = reader.size();
     if (announced.isValid() && qint64(announced.width()) * announced.height() > MaxPicturePixels)
-        return std::nullopt;
+        return refuse(reason, TooLarge);
     if (admit && !admit(announced))
-        return std::nullopt;
+        return refuse(reason, TooLarge);
     QImage decoded = blankTarget(reader, announced);
-    if (!reader.read(&decoded) || decoded.isNull() || qint64(decoded.width()) * decoded.height() > MaxPicturePixels)
-        return std::nullopt;
+    if (!reader.read(&decoded) || decoded.isNull())
+        return refuse(reason, Undecodable);
+    if (qint64(decoded.width()) * decoded.height() > MaxPicturePixels)
+        return refuse(reason, TooLarge);
     // Moved, not copied: a second reference would make makeOpaque() copy the whole picture.
     const bool hasAlpha = decoded.hasAlphaChannel();
     QImage surface = hasAlpha ? flattenOverBlack(std::move(decoded))
                               : std::move(decoded).convertToFormat(QImage::Format_RGB32);
     if (surface.isNull())
-        return std::nullopt;
+        return refuse(reason, Undecodable);
     makeOpaque(surface);
     return surface;
 }
 
 } // namespace
 
-std::optional<QImage> decodeImageFile(const QString &path)
+std::optional<QImage> decodeImageFile(const QString &path, QString *reason)
 {
-    if (!QFileInfo(path).isFile())
-        return std::nullopt;
-    QImageReader reader(path);
-    return decodeImage(reader);
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        return refuse(reason, QStringLiteral("not a regular file"));
+    // Opened here rather than by the reader, whose errors hide the system's reason.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return refuse(reason, file.errorString());
+    QImageReader reader(&file);
+    return decodeImage(reader, reason);
+}
+
+QString pathBeingDecoded()
+{
+    return decodingPath;
 }
 
 std::optional<QImage> decodeImageData(const QByteArray &data)
@@ -106,11 +135,11 @@ std::optional<QImage> decodeImageData(const QByteArray &data)
     if (!buffer.open(QIODevice::ReadOnly))
         return std::nullopt;
     QImageReader reader(&buffer);
-    return decodeImage(reader);
+    return decodeImage(reader, nullptr);
 }
 
 std::optional<QImage> decodeImageDevice(QIODevice &device, const SizeAdmission &admit)
 {
     QImageReader reader(&device);
-    return decodeImage(reader, admit);
+    return decodeImage(reader, nullptr, admit);
 }

@@ -15,8 +15,13 @@ inline constexpr qint64 MaxPicturePixels = 250'000'000;
 
 // Decodes an image file to a Format_RGB32 surface: EXIF orientation applied, alpha composited
 // over black, first frame of an animation. Only regular files are read (a named pipe would
-// block the decoder forever). nullopt for anything that does not decode.
-std::optional<QImage> decodeImageFile(const QString &path);
+// block the decoder forever). nullopt for anything that does not decode; `reason` then says
+// why: the system's error, "not a regular file", "too large" or "not a picture or damaged".
+std::optional<QImage> decodeImageFile(const QString &path, QString *reason = nullptr);
+
+// The file this thread is decoding, its path as given; empty between loads.
+// A message handler names with it the file a decoder's warning is about.
+QString pathBeingDecoded();
 
 // The same decoding from bytes in memory. With no file name the format comes from the content
 // alone, where a file's suffix is tried first.

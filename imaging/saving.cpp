@@ -16,7 +16,7 @@ std::optional<QString> saveCanvas(CommonDialog &dialog, const QImage &surface)
     return std::nullopt;
 }
 
-std::optional<QString> writeBmpFile(const QImage &surface, const QString &path, DeviceWriter write)
+std::optional<QString> writeBmpFile(const QImage &surface, const QString &path, const DeviceWriter &write)
 {
     return writeImageFile(surface, path, write);
 }

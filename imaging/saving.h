@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class CommonDialog;
@@ -20,4 +21,4 @@ std::optional<QString> saveCanvas(CommonDialog &dialog, const QImage &surface);
 bool writeBmp(const QImage &surface, QIODevice &device);
 
 // The BMP file through writeImageFile; tests hand in a writer that fails.
-std::optional<QString> writeBmpFile(const QImage &surface, const QString &path, DeviceWriter write = writeBmp);
+std::optional<QString> writeBmpFile(const QImage &surface, const QString &path, const DeviceWriter &write = writeBmp);

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+// Everything ombrelux-cli says goes to stderr: stdout carries only --help and --version, so a
+// script can pipe them. Safe from any thread, since decoders warn from the thread they run on.
+
+// The progress line is shown only when asked and stderr is a terminal.
+void enableProgress(bool wanted);
+// Replaces the progress line with this step ("loading 7/20", "median", "saving").
+void showProgress(const QString &step);
+// Clears the progress line, so the shell prompt starts on a clean line.
+void endProgress();
+
+// One line "ombrelux-cli: text", after clearing any progress line.
+void report(const QString &text);
+
+// Qt's own warnings ("Corrupt JPEG data ...") get the prefix and the file being decoded.
+void reportQtMessages();

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "imaging/saving.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// The image format a result is written in, chosen by the output name's extension.
+struct OutputFormat {
+    QByteArray name; // as QImageWriter knows it
+    int quality = -1; // the writer's default when -1
+    DeviceWriter writer() const;
+};
+
+// Case-insensitive; nullopt for no extension or one this build cannot write.
+std::optional<OutputFormat> outputFormatFor(const QString &path);
+
+// ".bmp", ".png", ... each only where this Qt can write it.
+QStringList supportedExtensions();

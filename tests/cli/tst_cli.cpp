@@ -1,0 +1,409 @@
+#include "reference/exchangesortmedian.h"
+#include "reference/pointops.h"
+#include "support/images.h"
+
+#include <QBuffer>
+#include <QImageWriter>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <array>
+
+namespace {
+
+struct Outcome {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// The built tool in a child process, as a script runs it: no display, no platform plugin.
+Outcome runCli(const QStringList &arguments, const QString &workingDir)
+{
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    child.setProcessEnvironment(environment);
+    child.setWorkingDirectory(workingDir);
+    child.start(QStringLiteral(OMBRELUX_CLI), arguments);
+    Outcome outcome;
+    if (!child.waitForFinished(60000) || child.exitStatus() != QProcess::NormalExit) {
+        child.kill();
+        child.waitForFinished();
+        return outcome;
+    }
+    outcome.exitCode = child.exitCode();
+    outcome.out = child.readAllStandardOutput();
+    outcome.err = child.readAllStandardError();
+    return outcome;
+}
+
+void appendLe(QByteArray &bytes, quint32 value, int count)
+{
+    for (int i = 0; i < count; ++i)
+        bytes.append(char((value >> (8 * i)) & 0xffu));
+}
+
+// A GIF of 4 palette colours, written without compression: a clear code after every second
+// pixel keeps the code table from growing past 3-bit codes. Returns the picture it holds.
+QImage writeGif(const QString &path, int width, int height, std::uint32_t seed)
+{
+    const std::array<QRgb, 4> palette{qRgb(200, 40, 90), qRgb(0, 0, 0), qRgb(255, 255, 255), qRgb(17, 130, 250)};
+    QImage picture(width, height, QImage::Format_RGB32);
+    QByteArray codes;
+    quint32 pending = 0;
+    int pendingBits = 0;
+    const auto put = [&](quint32 code) {
+        pending |= code << pendingBits;
+        for (pendingBits += 3; pendingBits >= 8; pendingBits -= 8, pending >>= 8)
+            codes.append(char(pending & 0xffu));
+    };
+    constexpr quint32 clear = 4;
+    for (int i = 0; i < width * height; ++i) {
+        if (i % 2 == 0)
+            put(clear);
+        const quint32 index = (seed = seed * 1103515245u + 12345u) >> 30;
+        picture.setPixel(i % width, i / width, palette[index]);
+        put(index);
+    }
+    put(clear + 1);
+    if (pendingBits > 0)
+        codes.append(char(pending & 0xffu));
+
+    QByteArray gif("GIF89a");
+    appendLe(gif, quint32(width), 2);
+    appendLe(gif, quint32(height), 2);
+    gif.append("\x81\x00\x00", 3);
+    for (const QRgb colour : palette)
+        for (const int channel : {qRed(colour), qGreen(colour), qBlue(colour)})
+            gif.append(char(channel));
+    gif.append(',');
+    appendLe(gif, 0, 4);
+    appendLe(gif, quint32(width), 2);
+    appendLe(gif, quint32(height), 2);
+    gif.append('\0');
+    gif.append('\x02');
+    for (qsizetype at = 0; at < codes.size(); at += 255) {
+        const QByteArray block = codes.mid(at, 255);
+        gif.append(char(block.size()));
+        gif += block;
+    }
+    gif.append("\0;", 2);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(gif) != gif.size())
+        return {};
+    return picture;
+}
+
+// A BMP header announcing 16384 x 16000 pixels (Qt's reader takes no side over 16384), then a
+// few rows of them.
+void writeHugeBmpHeader(const QString &path)
+{
+    QByteArray bmp("BM");
+    appendLe(bmp, 54 + 4096, 4);
+    appendLe(bmp, 0, 4);
+    appendLe(bmp, 54, 4);
+    for (const quint32 field : {40u, 16384u, 16000u})
+        appendLe(bmp, field, 4);
+    appendLe(bmp, 1, 2);
+    appendLe(bmp, 24, 2);
+    bmp.append(24, '\0');
+    bmp.append(4096, '\x7f');
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bmp);
+}
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QImage readResult(const QString &path)
+{
+    return QImage(path).convertToFormat(QImage::Format_RGB32);
+}
+
+// Per pixel and channel over the first frame's area, a frame counting 0 where it does not reach.
+QImage referenceStack(const std::vector<QImage> &frames)
+{
+    QImage result(frames.front().size(), QImage::Format_RGB32);
+    for (int y = 0; y < result.height(); ++y)
+        for (int x = 0; x < result.width(); ++x) {
+            std::array<int, 3> channels{};
+            for (int c = 0; c < 3; ++c) {
+                std::vector<double> samples;
+                for (const QImage &frame : frames) {
+                    const QRgb p = frame.valid(x, y) ? frame.pixel(x, y) : 0u;
+                    samples.push_back((p >> (16 - 8 * c)) & 0xffu);
+                }
+                channels[std::size_t(c)] = exchangeSortMedian(samples);
+            }
+            result.setPixel(x, y, qRgb(channels[0], channels[1], channels[2]));
+        }
+    return result;
+}
+
+// The window's brightening pass by pass, until a pass changes nothing.
+QImage referenceBrightened(QImage picture, int passes)
+{
+    const UnitsPerPixel units;
+    for (int pass = 0; pass < passes; ++pass) {
+        const QImage before = picture;
+        referenceBrighten(picture, units, scaleWidth(picture, units), scaleHeight(picture, units));
+        if (picture == before)
+            break;
+    }
+    return picture;
+}
+
+bool everyLinePrefixed(const QByteArray &err)
+{
+    const QList<QByteArray> lines = err.trimmed().split('\n');
+    return std::all_of(lines.begin(), lines.end(), [](const QByteArray &line) { return line.startsWith("ombrelux-cli: "); });
+}
+
+} // namespace
+
+class CliTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void median_data();
+    void median();
+    void subtract_data();
+    void subtract();
+    void brighten_data();
+    void brighten();
+    void outputFormats_data();
+    void outputFormats();
+    void failures_data();
+    void failures();
+    void qtWarningsNameTheFile();
+    void helpAndVersion_data();
+    void helpAndVersion();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void CliTest::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+}
+
+void CliTest::median_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QList<QSize>>("sizes");
+    QTest::addColumn<QString>("output");
+    // The first frame sets the area; the others are smaller, larger or both.
+    QTest::newRow("three frames, PNG out") << QStringList{"m1.png", "m2.bmp", "m3.bmp"}
+                                           << QList<QSize>{{6, 4}, {4, 6}, {8, 3}} << "median.png";
+    QTest::newRow("four frames with a GIF, BMP out")
+        << QStringList{"n1.bmp", "n2.png", "n3.gif", "n4.bmp"} << QList<QSize>{{7, 5}, {9, 4}, {5, 6}, {7, 5}}
+        << "median.bmp";
+    QTest::newRow("two frames, output over the first") << QStringList{"o1.bmp", "o2.png"}
+                                                       << QList<QSize>{{3, 2}, {3, 2}} << "o1.bmp";
+}
+
+void CliTest::median()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QList<QSize>, sizes);
+    QFETCH(QString, output);
+    std::vector<QImage> frames;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const QString path = m_dir.filePath(names[i]);
+        const auto seed = std::uint32_t(i + 7 * names.size());
+        if (names[i].endsWith(u".gif")) {
+            frames.push_back(writeGif(path, sizes[i].width(), sizes[i].height(), seed));
+        } else {
+            frames.push_back(randomPicture(sizes[i].width(), sizes[i].height(), seed));
+            QVERIFY(frames.back().save(path));
+        }
+    }
+    const Outcome run = runCli(QStringList{"median", "-o", output} + names, m_dir.path());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.err, QByteArray());
+    QCOMPARE(run.out, QByteArray());
+    QCOMPARE(readResult(m_dir.filePath(output)), referenceStack(frames));
+}
+
+void CliTest::subtract_data()
+{
+    QTest::addColumn<QSize>("imageSize");
+    QTest::addColumn<QSize>("secondSize");
+    QTest::newRow("second smaller") << QSize(7, 5) << QSize(4, 3);
+    QTest::newRow("second larger") << QSize(5, 3) << QSize(9, 6);
+}
+
+void CliTest::subtract()
+{
+    QFETCH(QSize, imageSize);
+    QFETCH(QSize, secondSize);
+    QImage image = randomPicture(imageSize.width(), imageSize.height(), 11);
+    const QImage second = randomPicture(secondSize.width(), secondSize.height(), 12);
+    QVERIFY(image.save(m_dir.filePath("image.png")));
+    QVERIFY(second.save(m_dir.filePath("second.bmp")));
+    const Outcome run = runCli({"subtract", "-o", "difference.png", "image.png", "second.bmp"}, m_dir.path());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.err + run.out, QByteArray());
+    const UnitsPerPixel units;
+    referenceSubtract(image, second, units, scaleWidth(image, units), scaleHeight(image, units));
+    QCOMPARE(readResult(m_dir.filePath("difference.png")), image);
+}
+
+void CliTest::brighten_data()
+{
+    QTest::addColumn<QStringList>("passes");
+    QTest::addColumn<int>("count");
+    QTest::newRow("default one pass") << QStringList{} << 1;
+    QTest::newRow("three passes") << QStringList{"--passes", "3"} << 3;
+    QTest::newRow("most passes, written with =") << QStringList{"--passes=2147483647"} << 2147483647;
+}
+
+void CliTest::brighten()
+{
+    QFETCH(QStringList, passes);
+    QFETCH(int, count);
+    const QImage image = randomPicture(9, 7, 21);
+    QVERIFY(image.save(m_dir.filePath("bright.bmp")));
+    // The output names the input: it is read whole before it is replaced.
+    const Outcome run = runCli(QStringList{"brighten", "--quiet"} + passes + QStringList{"-o", "bright.bmp", "bright.bmp"},
+                               m_dir.path());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.err + run.out, QByteArray());
+    QCOMPARE(readResult(m_dir.filePath("bright.bmp")), referenceBrightened(image, count));
+}
+
+void CliTest::outputFormats_data()
+{
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QByteArray>("magic");
+    QTest::newRow("upper-case extension") << "FORMAT.PNG" << QByteArray("\x89PNG");
+    QTest::newRow("jpg") << "format.jpg" << QByteArray("\xff\xd8\xff");
+    QTest::newRow("jpeg") << "format.jpeg" << QByteArray("\xff\xd8\xff");
+    QTest::newRow("ppm") << "format.ppm" << QByteArray("P6");
+}
+
+void CliTest::outputFormats()
+{
+    QFETCH(QString, output);
+    QFETCH(QByteArray, magic);
+    QVERIFY(randomPicture(6, 5, 31).save(m_dir.filePath("source.bmp")));
+    const Outcome run = runCli({"brighten", "-o", output, "source.bmp"}, m_dir.path());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(contents(m_dir.filePath(output)).left(magic.size()), magic);
+}
+
+void CliTest::failures_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+    const QString frames = QStringLiteral("good.bmp good.png");
+    const auto args = [](const QString &line) { return line.split(u' ', Qt::SkipEmptyParts); };
+    QTest::newRow("no command") << QStringList{} << 2 << "no command given";
+    QTest::newRow("unknown command") << args("stack -o keep.bmp " + frames) << 2 << "unknown command 'stack'";
+    QTest::newRow("unknown option") << args("median --fast -o keep.bmp " + frames) << 2 << "Unknown option 'fast'";
+    QTest::newRow("passes on median") << args("median --passes 2 -o keep.bmp " + frames) << 2 << "'passes'";
+    QTest::newRow("missing -o") << args("median " + frames) << 2 << "missing -o OUT";
+    QTest::newRow("one frame") << args("median -o keep.bmp good.bmp") << 2 << "two or more frames";
+    QTest::newRow("subtract with one image") << args("subtract -o keep.bmp good.bmp") << 2 << "IMAGE and SECOND";
+    QTest::newRow("brighten with two images") << args("brighten -o keep.bmp " + frames) << 2 << "one IMAGE";
+    QTest::newRow("zero passes") << args("brighten --passes 0 -o keep.bmp good.bmp") << 2 << "not '0'";
+    QTest::newRow("passes beyond int") << args("brighten --passes 2147483648 -o keep.bmp good.bmp") << 2
+                                       << "not '2147483648'";
+    QTest::newRow("passes not a number") << args("brighten --passes x -o keep.bmp good.bmp") << 2 << "not 'x'";
+    QTest::newRow("no extension") << args("median -o result " + frames) << 2
+                                  << "output format of result: its name must end in .bmp, .png, .jpg, .jpeg, .ppm";
+    QTest::newRow("gif output") << args("median -o result.gif " + frames) << 2 << "output format of result.gif";
+    QTest::newRow("missing frame") << args("median -o keep.bmp good.bmp missing.png") << 1
+                                   << "cannot read frame missing.png: No such file or directory";
+    QTest::newRow("damaged middle frame") << args("median -o keep.bmp good.bmp damaged.jpg good.png") << 1
+                                          << "cannot read frame damaged.jpg: not a picture or damaged";
+    QTest::newRow("damaged first frame") << args("median -o keep.bmp damaged.jpg " + frames) << 1
+                                         << "cannot read frame damaged.jpg: not a picture or damaged";
+    QTest::newRow("too large") << args("brighten -o keep.bmp huge.bmp") << 1 << "cannot read image huge.bmp: too large";
+    QTest::newRow("folder as second") << args("subtract -o keep.bmp good.bmp folder") << 1
+                                      << "cannot read image folder: not a regular file";
+    QTest::newRow("output in a missing folder") << args("brighten -o nowhere/out.bmp good.bmp") << 1
+                                                << "cannot write nowhere/out.bmp: No such file or directory";
+    QTest::newRow("output is a folder") << args("brighten -o folder.bmp good.bmp") << 1
+                                        << "cannot write folder.bmp: ";
+}
+
+void CliTest::failures()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    QVERIFY(randomPicture(5, 4, 41).save(dir.filePath("good.bmp")));
+    QVERIFY(randomPicture(4, 5, 42).save(dir.filePath("good.png")));
+    QFile damaged(dir.filePath("damaged.jpg"));
+    QVERIFY(damaged.open(QIODevice::WriteOnly));
+    damaged.write(QByteArray("\xff\xd8\xff\xe0 a JPEG in name only") + QByteArray(3000, '\x5a'));
+    damaged.close();
+    writeHugeBmpHeader(dir.filePath("huge.bmp"));
+    QVERIFY(QDir(dir.path()).mkdir("folder"));
+    QVERIFY(QDir(dir.path()).mkdir("folder.bmp"));
+    const QByteArray kept = "an earlier result that must survive";
+    QFile keep(dir.filePath("keep.bmp"));
+    QVERIFY(keep.open(QIODevice::WriteOnly));
+    keep.write(kept);
+    keep.close();
+    const QStringList before = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+
+    const Outcome run = runCli(arguments, dir.path());
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(run.out, QByteArray());
+    QVERIFY2(everyLinePrefixed(run.err), run.err.constData());
+    QVERIFY2(run.err.contains(message.toLocal8Bit()), run.err.constData());
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System), before);
+    QCOMPARE(QDir(dir.filePath("folder.bmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    QCOMPARE(contents(dir.filePath("keep.bmp")), kept);
+}
+
+void CliTest::qtWarningsNameTheFile()
+{
+    // libjpeg fills what is missing with grey and warns: the load succeeds, the warning names the file.
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    QVERIFY(buffer.open(QIODevice::WriteOnly));
+    QVERIFY(QImageWriter(&buffer, "jpeg").write(randomPicture(64, 48, 51)));
+    QFile truncated(m_dir.filePath("truncated.jpg"));
+    QVERIFY(truncated.open(QIODevice::WriteOnly));
+    truncated.write(jpeg.left(jpeg.size() / 2));
+    truncated.close();
+    const Outcome run = runCli({"brighten", "-o", "truncated.bmp", "truncated.jpg"}, m_dir.path());
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.err.startsWith("ombrelux-cli: truncated.jpg: "), run.err.constData());
+    QVERIFY2(everyLinePrefixed(run.err), run.err.constData());
+}
+
+void CliTest::helpAndVersion_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("start");
+    QTest::newRow("--help") << QStringList{"--help"} << QByteArray("Usage: ombrelux-cli median [--quiet] -o OUT FRAME");
+    QTest::newRow("command --help") << QStringList{"brighten", "--help"} << QByteArray("Usage: ombrelux-cli");
+    QTest::newRow("--version") << QStringList{"--version"} << QByteArray("ombrelux-cli ");
+}
+
+void CliTest::helpAndVersion()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, start);
+    const Outcome run = runCli(arguments, m_dir.path());
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.out.startsWith(start), run.out.constData());
+    QCOMPARE(run.err, QByteArray());
+}
+
+QTEST_MAIN(CliTest)
+#include "tst_cli.moc"
