@@ -102,7 +102,9 @@ ExitStatus runJob(const Job &job)
         return ExitStatus::Failure;
     }
     showProgress(QStringLiteral("saving"));
-    if (const std::optional<QString> reason = writeImageFile(*result, job.output, job.format.writer())) {
+    // A batch keeps an existing OUT intact on any failure, so never writes it in place.
+    if (const std::optional<QString> reason =
+            writeImageFile(*result, job.output, job.format.writer(), InPlace::Refused)) {
         report(QStringLiteral("cannot write %1: %2").arg(job.output, *reason));
         return ExitStatus::Failure;
     }

@@ -21,14 +21,15 @@ bool writesInPlace(const QSaveFile &file, const QString &path)
 
 } // namespace
 
-std::optional<QString> writeImageFile(const QImage &picture, const QString &path, const DeviceWriter &encode)
+std::optional<QString> writeImageFile(const QImage &picture, const QString &path, const DeviceWriter &encode,
+                                      InPlace inPlace)
 {
     // A pipe or a device at that name would be replaced by a regular file, or block.
     const QFileInfo target(path);
     if (target.exists() && !target.isFile())
         return QStringLiteral("Not a regular file");
     QSaveFile file(path);
-    file.setDirectWriteFallback(true);
+    file.setDirectWriteFallback(inPlace == InPlace::Allowed);
     if (!file.open(QIODevice::WriteOnly))
         return file.errorString();
     // Opening in place has already emptied the old file.

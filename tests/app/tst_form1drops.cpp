@@ -1,7 +1,4 @@
-#include "app/form1.h"
-#include "imaging/picturebox.h"
-#include "support/fakes.h"
-#include "support/images.h"
+#include "support/testwindow.h"
 
 #include <QDialog>
 #include <QDir>
@@ -24,15 +21,7 @@ QList<QUrl> localUrls(const QStringList &paths)
     return urls;
 }
 
-struct Window {
-    FakeDialog dialog;
-    FakeDesktop desktop;
-    Form1 form{dialog, desktop};
-
-    QListWidget *list() const { return form.findChild<QListWidget *>("List1"); }
-    PictureBox *canvas() const { return form.findChild<PictureBox *>("Picture1"); }
-    QPushButton *button(const char *name) const { return form.findChild<QPushButton *>(QString::fromLatin1(name)); }
-
+struct Window : TestWindow {
     // A file manager offers copy and move and proposes a move; the answer must be a copy.
     // Qt delivers a drop only to the widget that accepted the drag's entry.
     bool dragEnter(const QList<QUrl> &urls, Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction)
@@ -56,15 +45,6 @@ struct Window {
         QCoreApplication::sendEvent(&form, &event);
         return event.isAccepted() && event.dropAction() == Qt::CopyAction;
     }
-
-    QStringList entries() const
-    {
-        QStringList texts;
-        for (int i = 0; i < list()->count(); ++i)
-            texts << list()->item(i)->text();
-        return texts;
-    }
-    bool shows(const QString &path) const { return samePixels(canvas()->surface(), QImage(path)); }
 };
 
 } // namespace

@@ -1,7 +1,4 @@
-#include "app/form1.h"
-#include "imaging/picturebox.h"
-#include "support/fakes.h"
-#include "support/images.h"
+#include "support/testwindow.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,15 +15,7 @@ const QString OpenFilterText = QStringLiteral(
     "All Files (*.*)|*.*|Bitmap Files (*.bmp)|*.bmp|JPEG Files (*.jpg)|*.jpg|GIF Files (*.gif)|*.gif|");
 const QString SaveFilterText = QStringLiteral("Bitmap Files (*.bmp)|*.bmp|All Files (*.*)|*.*|");
 
-struct Window {
-    FakeDialog dialog;
-    FakeDesktop desktop;
-    Form1 form{dialog, desktop};
-
-    QListWidget *list() const { return form.findChild<QListWidget *>("List1"); }
-    PictureBox *canvas() const { return form.findChild<PictureBox *>("Picture1"); }
-    QPushButton *button(const char *name) const { return form.findChild<QPushButton *>(QString::fromLatin1(name)); }
-
+struct Window : TestWindow {
     void add(const DialogAnswer &answer)
     {
         dialog.answers.push_back(answer);
@@ -39,13 +28,6 @@ struct Window {
         QTest::mouseClick(button("Command4"), Qt::LeftButton);
     }
 
-    QStringList entries() const
-    {
-        QStringList texts;
-        for (int i = 0; i < list()->count(); ++i)
-            texts << list()->item(i)->text();
-        return texts;
-    }
     QList<int> selectedRows() const
     {
         QList<int> rows;
@@ -53,7 +35,6 @@ struct Window {
             rows << list()->row(item);
         return rows;
     }
-    bool shows(const QString &path) const { return samePixels(canvas()->surface(), QImage(path)); }
 };
 
 QStringList filesIn(const QString &dir)
