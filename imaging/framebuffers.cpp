@@ -58,6 +58,17 @@ void *takeKept(std::size_t bytes)
 
 } // namespace
 
+void *freshPages(std::size_t bytes)
+{
+    void *memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED)
+        return nullptr;
+#if defined(MADV_HUGEPAGE)
+    madvise(memory, bytes, MADV_HUGEPAGE);
+#endif
+    return memory;
+}
+
 QImage recycledImage(QSize size)
 {
     if (size.isEmpty())
@@ -65,14 +76,10 @@ QImage recycledImage(QSize size)
     const qsizetype bytesPerLine = qsizetype(size.width()) * 4;
     const auto bytes = std::size_t(bytesPerLine) * std::size_t(size.height());
     void *memory = takeKept(bytes);
-    if (!memory) {
-        memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (memory == MAP_FAILED)
-            return {};
-#if defined(MADV_HUGEPAGE)
-        madvise(memory, bytes, MADV_HUGEPAGE);
-#endif
-    }
+    if (!memory)
+        memory = freshPages(bytes);
+    if (!memory)
+        return {};
     return QImage(static_cast<uchar *>(memory), size.width(), size.height(), bytesPerLine, QImage::Format_RGB32,
                   giveBack, new Buffer{memory, bytes});
 }

@@ -3,9 +3,15 @@
 #include <QImage>
 #include <QSize>
 
+#include <cstddef>
+
 // Pixel memory for decoded frames. Fresh memory is faulted in and zeroed by the kernel page by
 // page on first touch, which cost more than decoding a JPEG; so a median run keeps the buffers
 // its frames free and the next decode of the same size writes into one of them.
+
+// `bytes` of fresh anonymous memory, zeroed, on huge pages where the system gives them: they cut
+// the page faults of first touch by a factor of 512. nullptr when refused; free with munmap.
+void *freshPages(std::size_t bytes);
 
 // An RGB32 picture of that size on a buffer of its own, on huge pages where the system gives
 // them; its buffer is kept for reuse when its last copy goes, while a run keeps buffers. Null

@@ -1,5 +1,6 @@
 #include "ops/channelplanes.h"
 
+#include "imaging/framebuffers.h"
 #include "ops/planerows.h"
 
 #include <sys/mman.h>
@@ -8,16 +9,10 @@
 
 ChannelPlanes::Plane ChannelPlanes::zeroedPlane(std::uint64_t bytes)
 {
-    // Fresh anonymous pages come zeroed. Huge pages cut the page faults of first touch, which
-    // otherwise cost as much as the copying itself, by a factor of 512.
+    // Fresh pages come zeroed; huge ones because first touch otherwise costs as much as the copying.
     const auto size = static_cast<std::size_t>(std::max<std::uint64_t>(bytes, 1));
-    void *plane = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (plane == MAP_FAILED)
-        return Plane(nullptr, Unmap{});
-#if defined(MADV_HUGEPAGE)
-    madvise(plane, size, MADV_HUGEPAGE);
-#endif
-    return Plane(static_cast<std::uint8_t *>(plane), Unmap{size});
+    void *plane = freshPages(size);
+    return plane ? Plane(static_cast<std::uint8_t *>(plane), Unmap{size}) : Plane(nullptr, Unmap{});
 }
 
 void ChannelPlanes::Unmap::operator()(std::uint8_t *p) const
