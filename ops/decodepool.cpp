@@ -77,7 +77,7 @@ bool reserveRoom(std::atomic<std::int64_t> &room, QSize announced, Decoded &deco
 }
 
 // The identity comes from the opened file, so a file swapped in after the open never matches.
-Decoded decodeAhead(DecodePool::Run &run, const QString &path, const FrameDecoder &decoder)
+Decoded decodeAhead(DecodePool::Run &run, const QString &path)
 {
     Decoded decoded;
     CancellableFile file(path, run.cancelled);
@@ -89,7 +89,7 @@ Decoded decodeAhead(DecodePool::Run &run, const QString &path, const FrameDecode
     if (fstat(file.handle(), &info) != 0)
         return decoded;
     decoded.identity = identityFrom(info);
-    decoded.frame = decoder(file, [&](QSize announced) { return reserveRoom(run.room, announced, decoded); });
+    decoded.frame = run.decoder(file, [&](QSize announced) { return reserveRoom(run.room, announced, decoded); });
     return decoded;
 }
 
@@ -164,7 +164,7 @@ void DecodePool::work()
                 return;
             path = run->jobs[index].path;
         }
-        Decoded decoded = decodeAhead(*run, path, run->decoder);
+        Decoded decoded = decodeAhead(*run, path);
         {
             const std::lock_guard lock(m_mutex);
             Job &job = run->jobs[index];
@@ -208,9 +208,9 @@ std::optional<QImage> release(DecodePool::Job &job, std::atomic<std::int64_t> &r
 } // namespace
 
 FramesAhead::FramesAhead(DecodePool &pool, FrameDecoder decoder, const QStringList &paths, std::int64_t room)
-    : m_pool(pool), m_decoder(std::move(decoder)), m_run(std::make_shared<DecodePool::Run>())
+    : m_pool(pool), m_run(std::make_shared<DecodePool::Run>())
 {
-    m_run->decoder = m_decoder;
+    m_run->decoder = std::move(decoder);
     m_run->room = room;
     for (const QString &path : paths)
         m_run->jobs.emplace_back().path = path;
@@ -276,5 +276,5 @@ std::optional<QImage> FramesAhead::decodeNow(const QString &path) const
     QFile file(path);
     if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    return m_decoder(file, {});
+    return m_run->decoder(file, {});
 }

@@ -84,6 +84,5 @@ private:
     std::optional<QImage> decodeNow(const QString &path) const;
 
     DecodePool &m_pool;
-    FrameDecoder m_decoder;
     std::shared_ptr<DecodePool::Run> m_run;
 };
