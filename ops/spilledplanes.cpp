@@ -50,6 +50,23 @@ int unnamedFile(const QByteArray &folder)
     return named;
 }
 
+// Repeats a positioned read or write until all `size` bytes have moved; false on an error or an
+// early end of file.
+template <typename Io>
+bool moveAll(std::size_t size, std::int64_t at, Io io)
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t moved = io(done, size - done, off_t(at + std::int64_t(done)));
+        if (moved < 0 && errno == EINTR)
+            continue;
+        if (moved <= 0)
+            return false;
+        done += std::size_t(moved);
+    }
+    return true;
+}
+
 } // namespace
 
 SpilledPlanes::SpilledPlanes(QSize area, int imageCount, const QString &folder, std::uint64_t bandBytes)
@@ -82,36 +99,21 @@ std::int64_t SpilledPlanes::offset(int channel, int index, int row) const
 
 bool SpilledPlanes::writeAll(const std::uint8_t *data, std::size_t size, std::int64_t at)
 {
-    const std::int64_t start = at;
-    while (size > 0) {
-        const ssize_t written = pwrite(m_file, data, size, off_t(at));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        size -= std::size_t(written);
-        at += written;
-    }
+    if (!moveAll(size, at, [&](std::size_t done, std::size_t left, off_t where) {
+            return pwrite(m_file, data + done, left, where);
+        }))
+        return false;
     // Dirty pages of a file count against a memory cgroup, and cgroup v1 does not throttle
     // them: start writing them out now rather than when the limit is hit.
-    sync_file_range(m_file, off_t(start), off_t(at - start), SYNC_FILE_RANGE_WRITE);
+    sync_file_range(m_file, off_t(at), off_t(size), SYNC_FILE_RANGE_WRITE);
     return true;
 }
 
 bool SpilledPlanes::readAll(std::uint8_t *data, std::size_t size, std::int64_t at)
 {
-    while (size > 0) {
-        const ssize_t got = pread(m_file, data, size, off_t(at));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        data += got;
-        size -= std::size_t(got);
-        at += got;
-    }
-    return true;
+    return moveAll(size, at, [&](std::size_t done, std::size_t left, off_t where) {
+        return pread(m_file, data + done, left, where);
+    });
 }
 
 void SpilledPlanes::copyImage(int index, const QImage &picture)
