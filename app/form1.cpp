@@ -233,7 +233,7 @@ void Form1::onCommand7Clicked()
 
 void Form1::onCommand8Clicked()
 {
-    runSubtraction(*this);
+    runSubtraction(*this, [this] { return askOpenPath(CommonDialog1); });
 }
 
 void Form1::onList1Clicked()

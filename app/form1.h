@@ -34,7 +34,6 @@ public:
     void canvasChanged() override;
     const QImage &secondImage() const override;
     void setSecondImage(QImage picture) override;
-    CommonDialog &dialog() override { return CommonDialog1; }
     int imageCount() const override;
     std::optional<QString> imagePath(int index) const override;
     void beep() override;

@@ -3,8 +3,7 @@
 // wall clock and then the CPU time of all the process's threads (user and system) by then.
 //   ombrelux_wholerun make DIR COUNT jpg|bmp   writes COUNT noisy 12-megapixel frames of one scene
 //   ombrelux_wholerun run FILE...              one median run over the files
-#include "imaging/commondialog.h"
-#include "imaging/imageloader.h"
+#include "engine/imageloader.h"
 #include "ops/median.h"
 #include "ops/ophost.h"
 
@@ -27,11 +26,6 @@ double cpuSeconds()
     const auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
-
-class NoDialog : public CommonDialog {
-protected:
-    bool show(Mode) override { return false; }
-};
 
 // The window's side of a run without a window: event points run pending events, as there.
 class TimingHost : public OpHost {
@@ -61,7 +55,6 @@ public:
     void canvasChanged() override {}
     const QImage &secondImage() const override { return picture; }
     void setSecondImage(QImage) override {}
-    CommonDialog &dialog() override { return m_dialog; }
     int imageCount() const override { return int(paths.size()); }
     std::optional<QString> imagePath(int index) const override
     {
@@ -70,9 +63,6 @@ public:
     void beep() override {}
     void showInformation(const QString &) override {}
     void showWarning(const QString &text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
-
-private:
-    NoDialog m_dialog;
 };
 
 // A smooth scene with independent noise per frame, as a burst from a tripod looks.

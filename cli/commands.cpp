@@ -1,14 +1,15 @@
 #include "cli/commands.h"
 
-#include "cli/clihost.h"
 #include "cli/commandline.h"
 #include "cli/console.h"
-#include "imaging/imageloader.h"
-#include "ops/brighten.h"
-#include "ops/median.h"
-#include "ops/subtract.h"
+#include "engine/imageloader.h"
+#include "engine/pointops.h"
+#include "engine/stackrun.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
 
 namespace {
 
@@ -29,26 +30,46 @@ std::optional<QImage> readInput(const QString &kind, const QString &path)
     return picture;
 }
 
+// Unlike the window, a frame that does not load ends the run: it would change the result unseen.
 std::optional<QImage> stackMedian(const QStringList &frames)
 {
     showProgress(loading(1, frames.size()));
+    // The first frame gives the stacked area, so it is decoded here and not read ahead.
     std::optional<QImage> first = readInput(QStringLiteral("frame"), frames.first());
     if (!first)
         return std::nullopt;
-    CliHost host(frames, std::move(*first));
-    runMedian(host);
-    if (const std::optional<int> failed = host.failedFrame()) {
-        // Decoded again only for the reason; should it load this time, it still failed once.
-        QString reason = QStringLiteral("not a picture or damaged");
-        decodeImageFile(frames[*failed], &reason);
-        report(QStringLiteral("cannot read frame %1: %2").arg(frames[*failed], reason));
+    const QSize area = first->size();
+    QStringList ahead = frames;
+    ahead.first().clear();
+    StackRun run(area, ahead);
+    if (const std::optional<QString> refusal = run.refusal()) {
+        report(*refusal);
         return std::nullopt;
     }
-    if (!host.refusal().isEmpty()) {
-        report(host.refusal());
+    const auto cannotStack = [](const QString &reason) {
+        report(QStringLiteral("cannot stack: ") + reason);
         return std::nullopt;
+    };
+    if (const std::optional<QString> failure = run.add(0, *std::exchange(first, std::nullopt)))
+        return cannotStack(*failure);
+    for (int i = 1; i < frames.size(); ++i) {
+        showProgress(loading(i + 1, frames.size()));
+        const LoadedPicture loaded = run.take(i, frames[i]);
+        if (!loaded.picture) {
+            report(QStringLiteral("cannot read frame %1: %2").arg(frames[i], loaded.failure));
+            return std::nullopt;
+        }
+        if (const std::optional<QString> failure = run.add(i, *loaded.picture))
+            return cannotStack(*failure);
     }
-    return std::move(host.canvas());
+    run.endLoading();
+    showProgress(QStringLiteral("median"));
+    QImage medians(area, QImage::Format_RGB32);
+    if (medians.isNull() && !area.isEmpty())
+        return cannotStack(QString::fromLocal8Bit(std::strerror(ENOMEM)));
+    if (const std::optional<QString> failure = run.finish(medians))
+        return cannotStack(*failure);
+    return medians;
 }
 
 std::optional<QImage> subtractSecond(const QStringList &inputs)

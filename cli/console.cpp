@@ -1,6 +1,6 @@
 #include "cli/console.h"
 
-#include "imaging/imageloader.h"
+#include "engine/imageloader.h"
 
 #include <unistd.h>
 

@@ -1,6 +1,6 @@
 #include "imaging/picturebox.h"
 
-#include "imaging/imageloader.h"
+#include "engine/imageloader.h"
 #include "imaging/scaleunits.h"
 
 #include <QPaintEvent>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "imaging/atomicsave.h"
+#include "engine/atomicsave.h"
 
 #include <QImage>
 #include <QString>

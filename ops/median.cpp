@@ -1,33 +1,8 @@
 #include "ops/median.h"
 
-#include "imaging/framebuffers.h"
-#include "imaging/imageloader.h"
-#include "ops/decodepool.h"
 #include "ops/ophost.h"
-#include "ops/stackplanes.h"
-
-#include <system_error>
-#include <thread>
 
 namespace {
-
-// Freed frame buffers a run keeps for its next decodes: the decoding room holds three frames of
-// the stacked area, and the canvas and a decoder at its turn one each.
-constexpr int KeptFrames = 5;
-
-// The kernel zeroes fresh pages on first touch, as slowly as the host of a virtual machine
-// hands them back; done here, image by image in loading order, while the first frames decode.
-std::jthread faultInPlanes(const StackPlanes &planes, int count)
-{
-    try {
-        return std::jthread([&planes, count](const std::stop_token &stop) {
-            for (int i = 0; i < count && !stop.stop_requested(); ++i)
-                planes.prefault(i);
-        });
-    } catch (const std::system_error &) {
-        return {}; // the copies fault the pages in themselves
-    }
-}
 
 QStringList listedPaths(const OpHost &host, int count)
 {
@@ -37,23 +12,9 @@ QStringList listedPaths(const OpHost &host, int count)
     return paths;
 }
 
-QString notEnoughMemory(QSize area, int count)
-{
-    return QStringLiteral("Not enough memory to stack %1 images of %2 x %3 pixels.")
-        .arg(count)
-        .arg(area.width())
-        .arg(area.height());
-}
-
 } // namespace
 
-void runMedian(OpHost &host, const MemoryProbe &probe, const QString &scratchFolder)
-{
-    runMedian(host, probe, DecodePool::shared(), decodeImageDevice, scratchFolder);
-}
-
-void runMedian(OpHost &host, const MemoryProbe &probe, DecodePool &pool, const FrameDecoder &decoder,
-               const QString &scratchFolder)
+void runMedian(OpHost &host, const StackResources &resources)
 {
     host.BeginWork();
     host.setStopFlag(false);
@@ -66,55 +27,50 @@ void runMedian(OpHost &host, const MemoryProbe &probe, DecodePool &pool, const F
     }
     // The stacked area is the canvas as it is now, before any listed file replaces it.
     const QSize area = host.canvas().size();
-    std::optional<StackPlanes> planes(std::in_place, area, count, probe(), scratchFolder);
-    if (!planes->valid()) {
+    std::optional<StackRun> run(std::in_place, area, listedPaths(host, count), resources);
+    if (const std::optional<QString> refusal = run->refusal()) {
+        run.reset();
         host.EndWork();
-        host.showWarning(notEnoughMemory(area, count));
+        host.showWarning(*refusal);
         return;
     }
-    // Workers decode the listed files ahead; the loop below only changes where pixels come from.
-    std::optional<FramesAhead> ahead(std::in_place, pool, decoder, listedPaths(host, count),
-                                     std::int64_t(decodingRoom(area)));
-    // Frames the loop is done with come back for the next decodes: the canvas's, and those in
-    // flight and in the room of the frames ahead.
-    keepFrameBuffers(KeptFrames);
-    std::jthread faulting = faultInPlanes(*planes, count);
-    // Nothing of the loading outlives it: no frame of this run reaches a later one.
-    const auto endLoading = [&] {
-        ahead.reset();
-        keepFrameBuffers(0);
-        faulting = {};
+    // Released before the buttons come back: a new run may start at the next event point.
+    const auto fail = [&](const QString &reason) {
+        run.reset();
+        host.EndWork();
+        host.showWarning(QStringLiteral("The median could not be finished: ") + reason);
+        host.Cap(QStringLiteral("Done"));
     };
 
     for (int i = 0; i < count; ++i) {
         // An entry removed meanwhile counts as a file that does not load: the canvas's
         // current picture stands in for it, as for any failed load.
         if (const std::optional<QString> path = host.imagePath(i)) {
-            if (std::optional<QImage> picture = ahead->take(i, *path))
-                host.setCanvas(std::move(*picture));
+            if (LoadedPicture loaded = run->take(i, *path); loaded.picture)
+                host.setCanvas(std::move(*loaded.picture));
         } else {
-            ahead->skip(i);
+            run->skip(i);
         }
         host.Cap(QStringLiteral("Processing image: %1").arg(i + 1));
         // The stop request can only change at an event point, so testing it once per image,
         // where the first point would be copied, is the same as testing after every point.
         if (!area.isEmpty() && host.stopFlag()) {
-            // Released before the buttons come back: a new run may start at the next event point.
-            endLoading();
-            planes.reset();
+            run.reset();
             host.EndWork();
             host.Cap(QStringLiteral("Done"));
             host.beep();
             return;
         }
-        planes->copyImage(i, host.canvas());
+        if (const std::optional<QString> failure = run->add(i, host.canvas()))
+            return fail(*failure);
         host.letEventsRun();
     }
-    endLoading();
+    run->endLoading();
 
     host.Cap(QStringLiteral("Generating Median..."));
-    planes->paintMedians(host.canvas());
-    planes.reset();
+    if (const std::optional<QString> failure = run->finish(host.canvas()))
+        return fail(*failure);
+    run.reset();
     host.canvasChanged();
     host.Cap(QStringLiteral("Done"));
     host.beep();

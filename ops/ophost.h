@@ -5,8 +5,6 @@
 
 #include <optional>
 
-class CommonDialog;
-
 // What an operation may reach of its host: the window, or a batch tool. Ops never see widgets,
 // so tests drive them through a recording fake.
 class OpHost {
@@ -33,7 +31,6 @@ public:
     // The second picture of a subtraction; it stays until another one loads.
     virtual const QImage &secondImage() const = 0;
     virtual void setSecondImage(QImage picture) = 0;
-    virtual CommonDialog &dialog() = 0;
 
     virtual int imageCount() const = 0;
     // nullopt once the entry at that position no longer exists.

@@ -7,13 +7,12 @@
 // A mismatch aborts, so libFuzzer keeps the input. tests/fuzz/replay.cpp runs the same entry.
 #include "fuzz_ombrelux.h"
 
-#include "imaging/imageloader.h"
+#include "engine/imageloader.h"
 #include "imaging/saving.h"
-#include "ops/brighten.h"
-#include "ops/channelplanes.h"
-#include "ops/mediankernel.h"
-#include "ops/mediankernel_paths.h"
-#include "ops/subtract.h"
+#include "engine/pointops.h"
+#include "engine/channelplanes.h"
+#include "engine/mediankernel.h"
+#include "engine/mediankernel_paths.h"
 #include "reference/exchangesortmedian.h"
 #include "reference/pointops.h"
 

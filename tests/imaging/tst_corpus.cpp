@@ -1,4 +1,4 @@
-#include "imaging/imageloader.h"
+#include "engine/imageloader.h"
 #include "support/childload.h"
 #include "support/rgbhash.h"
 

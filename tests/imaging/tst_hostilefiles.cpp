@@ -1,4 +1,4 @@
-#include "imaging/imageloader.h"
+#include "engine/imageloader.h"
 #include "imaging/picturebox.h"
 #include "imaging/surface.h"
 #include "support/childload.h"

@@ -1,4 +1,4 @@
-#include "imaging/imageloader.h"
+#include "engine/imageloader.h"
 #include "imaging/saving.h"
 #include "support/fakes.h"
 #include "support/images.h"

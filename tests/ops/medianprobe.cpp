@@ -3,7 +3,7 @@
 // "ms N", the run's time. With --data-headroom MIB it first caps its own RLIMIT_DATA that far
 // above what it uses; with --budget MIB the run sees that memory budget instead of the real one.
 // Tests run it as a child process under a real data limit; bench/spill.sh times it.
-#include "imaging/imageloader.h"
+#include "engine/imageloader.h"
 #include "ops/median.h"
 #include "support/fakes.h"
 #include "support/rgbhash.h"
@@ -67,7 +67,7 @@ int main(int argc, char *argv[])
     }
     QElapsedTimer timer;
     timer.start();
-    runMedian(host, probe, scratch);
+    runMedian(host, {.memory = probe, .scratchFolder = scratch});
     const qint64 elapsed = timer.elapsed();
     std::printf("%s\nsha256 %s\nms %lld\n", qPrintable(host.log.join(u'|')), rgbSha256(host.canvas()).constData(),
                 static_cast<long long>(elapsed));

@@ -1,3 +1,4 @@
+#include "engine/pointops.h"
 #include "ops/brighten.h"
 #include "reference/pointops.h"
 #include "support/fakes.h"

@@ -1,6 +1,6 @@
 // Median runs whose files are decoded ahead on workers: a decode held at a latch is in flight
 // while the list changes, the file is replaced or Stop arrives, so no case depends on timing.
-#include "imaging/imageloader.h"
+#include "engine/imageloader.h"
 #include "imaging/picturebox.h"
 #include "ops/median.h"
 #include "support/fakes.h"
@@ -27,7 +27,7 @@ public:
 
     FrameDecoder decoder()
     {
-        return [this](QIODevice &file, const SizeAdmission &admit) {
+        return [this](QIODevice &file, const SizeAdmission &admit, QString *reason) {
             const QString name = QFileInfo(static_cast<QFile &>(file).fileName()).fileName();
             const bool onWorker = std::this_thread::get_id() != m_runThread;
             if (!onWorker)
@@ -35,12 +35,12 @@ public:
             if (onWorker && name == m_held) {
                 entered.count_down();
                 release.wait();
-                std::optional<QImage> picture = decodeImageDevice(file, admit);
+                std::optional<QImage> picture = decodeImageDevice(file, admit, reason);
                 heldDecoded = picture.has_value();
                 finished.count_down();
                 return picture;
             }
-            return decodeImageDevice(file, admit);
+            return decodeImageDevice(file, admit, reason);
         };
     }
 
@@ -103,7 +103,7 @@ void DecodeAheadTest::listChangedWhileDecoding()
         }
     };
     // The run must not wait for b, which stays held until it has ended.
-    runMedian(host, plenty, pool, gate.decoder());
+    runMedian(host, {.memory = plenty, .pool = &pool, .decoder = gate.decoder()});
     gate.release.count_down();
     QCOMPARE(host.Picture1->surface(), filledPicture(3, 3, red(30)));
     QVERIFY(gate.atTurn.contains("d.bmp"));
@@ -142,7 +142,7 @@ void DecodeAheadTest::fileReplacedWhileDecoding()
         // The old content finishes decoding; its frame must not be used.
         gate.release.count_down();
     };
-    runMedian(host, plenty, pool, gate.decoder());
+    runMedian(host, {.memory = plenty, .pool = &pool, .decoder = gate.decoder()});
     QVERIFY(gate.heldDecoded);
     QVERIFY(gate.atTurn.contains("b.bmp"));
     QCOMPARE(host.Picture1->surface(), filledPicture(3, 3, red(30)));
@@ -162,7 +162,7 @@ void DecodeAheadTest::stopWhileDecodingThenNewRun()
             host.StopFlag = true;
         }
     };
-    runMedian(host, plenty, *pool, gate.decoder());
+    runMedian(host, {.memory = plenty, .pool = &*pool, .decoder = gate.decoder()});
     QCOMPARE(host.log.mid(host.log.size() - 3), (QStringList{"EndWork", "Cap:Done", "beep"}));
     QCOMPARE(host.Picture1->surface(), filledPicture(3, 3, red(20)));
 
@@ -170,7 +170,7 @@ void DecodeAheadTest::stopWhileDecodingThenNewRun()
     host.atEventPoint = {};
     host.paths = {frame("e.bmp", red(50)), frame("f.bmp", red(60))};
     gate.atTurn.clear();
-    runMedian(host, plenty, *pool, gate.decoder());
+    runMedian(host, {.memory = plenty, .pool = &*pool, .decoder = gate.decoder()});
     QCOMPARE(host.Picture1->surface(), filledPicture(3, 3, red(55)));
     QCOMPARE(gate.atTurn, (QStringList{"e.bmp", "f.bmp"}));
 
@@ -204,7 +204,7 @@ void DecodeAheadTest::readAheadOnlyWithinRoom()
         if (point == 0) // b's turn comes only once a worker has decoded or refused it
             gate.finished.wait();
     };
-    runMedian(host, plenty, pool, gate.decoder());
+    runMedian(host, {.memory = plenty, .pool = &pool, .decoder = gate.decoder()});
     QCOMPARE(gate.atTurn.contains("b.bmp"), atTurn);
     QCOMPARE(gate.heldDecoded.load(), !atTurn);
 }

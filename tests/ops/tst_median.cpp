@@ -289,7 +289,7 @@ void MedianTest::notEnoughMemoryEndsCleanly()
     FakeHost host;
     host.paths = writeFiles(Pictures(3, filledPicture(2, 2, qRgb(10, 10, 10))));
     const QImage before = host.Picture1->surface().copy();
-    runMedian(host, [] { return std::optional<std::uint64_t>(1000); });
+    runMedian(host, {.memory = [] { return std::optional<std::uint64_t>(1000); }});
     QCOMPARE(host.log,
              (QStringList{"BeginWork", "EndWork", "warn:Not enough memory to stack 3 images of 233 x 305 pixels."}));
     QCOMPARE(host.Picture1->surface(), before);
@@ -326,7 +326,7 @@ void MedianTest::spilledRunMatchesInMemory()
     FakeHost inMemory;
     inMemory.Picture1->setPicture(startPicture);
     inMemory.paths = paths;
-    runMedian(inMemory, [] { return std::nullopt; }, scratch.path());
+    runMedian(inMemory, {.memory = [] { return std::nullopt; }, .scratchFolder = scratch.path()});
 
     FakeHost spilled;
     spilled.Picture1->setPicture(startPicture);
@@ -336,7 +336,7 @@ void MedianTest::spilledRunMatchesInMemory()
         if (point == 2)
             filesDuringRun = openFilesIn(scratch.path());
     };
-    runMedian(spilled, bandsOf(bandRows, start, int(pictures.size())), scratch.path());
+    runMedian(spilled, {.memory = bandsOf(bandRows, start, int(pictures.size())), .scratchFolder = scratch.path()});
 
     QCOMPARE(filesDuringRun, 1);
     QCOMPARE(spilled.log, inMemory.log);
@@ -362,7 +362,7 @@ void MedianTest::spilledStopLeavesNothing()
         if (point == 5) // after image 2: image 3 loads, then the run stops
             host.StopFlag = true;
     };
-    runMedian(host, bandsOf(1, QSize(4, 5), 5), scratch.path());
+    runMedian(host, {.memory = bandsOf(1, QSize(4, 5), 5), .scratchFolder = scratch.path()});
     QCOMPARE(filesDuringRun, 1);
     QCOMPARE(host.log.mid(host.log.size() - 4),
              (QStringList{"Cap:Processing image: 3", "EndWork", "Cap:Done", "beep"}));
@@ -391,7 +391,7 @@ void MedianTest::unfitScratchFolderRefuses()
     host.Picture1->setPicture(filledPicture(13, 9, qRgb(1, 2, 3)));
     host.paths = writeFiles(Pictures(3, filledPicture(13, 9, qRgb(10, 10, 10))));
     const QStringList before = entriesOf(path);
-    runMedian(host, bandsOf(2, QSize(13, 9), 3), path);
+    runMedian(host, {.memory = bandsOf(2, QSize(13, 9), 3), .scratchFolder = path});
     QCOMPARE(host.log,
              (QStringList{"BeginWork", "EndWork", "warn:Not enough memory to stack 3 images of 13 x 9 pixels."}));
     QCOMPARE(host.Picture1->surface(), filledPicture(13, 9, qRgb(1, 2, 3)));
@@ -420,7 +420,7 @@ void MedianTest::tooSmallFileSystemRefuses()
     host.Picture1->setPicture(filledPicture(area.width(), area.height(), qRgb(1, 2, 3)));
     host.paths = writeFiles(Pictures(20, filledPicture(2, 2, qRgb(10, 10, 10))));
     const QStringList before = entriesOf(mountPoint);
-    runMedian(host, bandsOf(10, area, 20), mountPoint);
+    runMedian(host, {.memory = bandsOf(10, area, 20), .scratchFolder = mountPoint});
     QCOMPARE(host.log,
              (QStringList{"BeginWork", "EndWork", "warn:Not enough memory to stack 20 images of 300 x 200 pixels."}));
     QCOMPARE(entriesOf(mountPoint), before);
@@ -429,7 +429,7 @@ void MedianTest::tooSmallFileSystemRefuses()
     FakeHost fits;
     fits.Picture1->setPicture(filledPicture(30, 20, qRgb(1, 2, 3)));
     fits.paths = host.paths;
-    runMedian(fits, bandsOf(2, QSize(30, 20), 20), mountPoint);
+    runMedian(fits, {.memory = bandsOf(2, QSize(30, 20), 20), .scratchFolder = mountPoint});
     QCOMPARE(fits.log.last(), QStringLiteral("EndWork"));
     QCOMPARE(fits.Picture1->surface(), filledPicture(2, 2, qRgb(10, 10, 10)));
     QCOMPARE(entriesOf(mountPoint), before);

@@ -1,4 +1,4 @@
-#include "ops/memorybudget.h"
+#include "engine/memorybudget.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -1,3 +1,4 @@
+#include "engine/pointops.h"
 #include "ops/subtract.h"
 #include "reference/pointops.h"
 #include "support/fakes.h"
@@ -72,7 +73,7 @@ void SubtractTest::runLoadsSecondPictureAndSubtracts()
     host.Picture1->setPicture(filledPicture(4, 4, qRgb(200, 100, 50)));
     host.fakeDialog.setFileName(QStringLiteral("/earlier/name.bmp"));
     host.fakeDialog.answers.push_back(writePicture(filledPicture(2, 2, qRgb(50, 150, 50)), dir.path(), "dark.bmp"));
-    runSubtraction(host);
+    runSubtraction(host, [&] { return askOpenPath(host.fakeDialog); });
 
     QCOMPARE(host.fakeDialog.filtersShown,
              QStringList{"All Files (*.*)|*.*|Bitmap Files (*.bmp)|*.bmp|JPEG Files (*.jpg)|*.jpg|GIF Files (*.gif)|*.gif|"});
@@ -93,7 +94,7 @@ void SubtractTest::cancelReturnsToIdleUntouched()
     host.Picture1->setPicture(filledPicture(3, 3, qRgb(7, 7, 7)));
     const QImage second = host.Picture3->surface().copy();
     host.fakeDialog.answers.push_back(std::nullopt);
-    runSubtraction(host);
+    runSubtraction(host, [&] { return askOpenPath(host.fakeDialog); });
     QCOMPARE(host.log, (QStringList{"BeginWork", "EndWork"}));
     QCOMPARE(host.Picture1->surface(), filledPicture(3, 3, qRgb(7, 7, 7)));
     QCOMPARE(host.Picture3->surface(), second);
@@ -110,8 +111,8 @@ void SubtractTest::undecodableFileReusesEarlierSecondPicture()
     host.Picture1->setPicture(filledPicture(2, 1, qRgb(100, 100, 100)));
     host.fakeDialog.answers = {writePicture(filledPicture(2, 1, qRgb(10, 20, 30)), dir.path(), "a.bmp"),
                                text.fileName()};
-    runSubtraction(host);
-    runSubtraction(host);
+    runSubtraction(host, [&] { return askOpenPath(host.fakeDialog); });
+    runSubtraction(host, [&] { return askOpenPath(host.fakeDialog); });
     QCOMPARE(host.Picture1->surface(), filledPicture(2, 1, qRgb(80, 60, 40)));
     QCOMPARE(host.log.count(QStringLiteral("beep")), 2);
 }

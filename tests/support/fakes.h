@@ -74,7 +74,6 @@ public:
     void canvasChanged() override { Picture1->surfaceChanged(); }
     const QImage &secondImage() const override { return Picture3->surface(); }
     void setSecondImage(QImage picture) override { Picture3->setPicture(std::move(picture)); }
-    CommonDialog &dialog() override { return fakeDialog; }
     int imageCount() const override { return int(paths.size()); }
     std::optional<QString> imagePath(int index) const override;
     void beep() override { log << QStringLiteral("beep"); }

@@ -1,7 +1,6 @@
-#include "ops/decodepool.h"
+#include "engine/decodepool.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QThread>
 
 #include <sys/stat.h>
@@ -15,6 +14,7 @@ struct DecodePool::Job {
     QString path;
     State state = State::Queued;
     std::optional<QImage> frame;
+    QString failure;
     std::optional<FileIdentity> identity;
     // Not read ahead: its announced size did not fit the room left.
     bool refused = false;
@@ -56,6 +56,7 @@ FileIdentity identityFrom(const struct stat &info)
 
 struct Decoded {
     std::optional<QImage> frame;
+    QString failure;
     std::optional<FileIdentity> identity;
     bool refused = false;
     std::int64_t reserved = 0;
@@ -81,7 +82,8 @@ Decoded decodeAhead(DecodePool::Run &run, const QString &path)
 {
     Decoded decoded;
     CancellableFile file(path, run.cancelled);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
+    if (std::optional<QString> failure = openForDecoding(file)) {
+        decoded.failure = std::move(*failure);
         decoded.identity = identityOf(path);
         return decoded;
     }
@@ -89,7 +91,8 @@ Decoded decodeAhead(DecodePool::Run &run, const QString &path)
     if (fstat(file.handle(), &info) != 0)
         return decoded;
     decoded.identity = identityFrom(info);
-    decoded.frame = run.decoder(file, [&](QSize announced) { return reserveRoom(run.room, announced, decoded); });
+    decoded.frame = run.decoder(
+        file, [&](QSize announced) { return reserveRoom(run.room, announced, decoded); }, &decoded.failure);
     return decoded;
 }
 
@@ -179,6 +182,7 @@ void DecodePool::work()
                 --m_framesInFlight;
                 run->room += decoded.reserved;
             }
+            job.failure = std::move(decoded.failure);
             job.identity = decoded.identity;
             job.refused = decoded.refused;
         }
@@ -212,8 +216,12 @@ FramesAhead::FramesAhead(DecodePool &pool, FrameDecoder decoder, const QStringLi
 {
     m_run->decoder = std::move(decoder);
     m_run->room = room;
-    for (const QString &path : paths)
-        m_run->jobs.emplace_back().path = path;
+    for (const QString &path : paths) {
+        DecodePool::Job &job = m_run->jobs.emplace_back();
+        job.path = path;
+        if (path.isEmpty())
+            job.state = DecodePool::Job::State::Dropped;
+    }
     {
         const std::lock_guard lock(m_pool.m_mutex);
         m_pool.m_runs.push_back(m_run);
@@ -234,9 +242,10 @@ FramesAhead::~FramesAhead()
     m_pool.m_workReady.notify_all();
 }
 
-std::optional<QImage> FramesAhead::take(int index, const QString &path)
+LoadedPicture FramesAhead::take(int index, const QString &path)
 {
     std::optional<QImage> frame;
+    QString failure;
     std::optional<FileIdentity> identity;
     bool readAhead = false;
     {
@@ -247,18 +256,16 @@ std::optional<QImage> FramesAhead::take(int index, const QString &path)
             m_pool.m_jobDone.wait(lock, [&] { return job.state != DecodePool::Job::State::Decoding; });
             readAhead = job.state == DecodePool::Job::State::Done && !job.refused;
             identity = job.identity;
+            failure = job.failure;
         }
         frame = release(job, m_run->room, m_pool.m_framesInFlight);
     }
     m_pool.m_workReady.notify_all();
     if (!readAhead)
         return decodeNow(path);
-    const std::optional<FileIdentity> now = identityOf(path);
-    if (!now)
-        return std::nullopt;
-    if (now != identity)
+    if (identityOf(path) != identity)
         return decodeNow(path);
-    return frame;
+    return {std::move(frame), failure};
 }
 
 void FramesAhead::skip(int index)
@@ -271,10 +278,13 @@ void FramesAhead::skip(int index)
     m_pool.m_workReady.notify_all();
 }
 
-std::optional<QImage> FramesAhead::decodeNow(const QString &path) const
+LoadedPicture FramesAhead::decodeNow(const QString &path) const
 {
+    LoadedPicture loaded;
     QFile file(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return m_run->decoder(file, {});
+    if (std::optional<QString> failure = openForDecoding(file))
+        loaded.failure = std::move(*failure);
+    else
+        loaded.picture = m_run->decoder(file, {}, &loaded.failure);
+    return loaded;
 }

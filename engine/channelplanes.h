@@ -25,8 +25,9 @@ public:
     // cells stay 0.
     void copyImage(int index, const QImage &picture);
 
-    // Writes the medians over the part of the area that the surface covers.
-    void paintMedians(QImage &surface) const;
+    // Writes the medians over the part of the area that the surface covers; false, with the
+    // surface as it was, when the memory to work in cannot be had.
+    bool paintMedians(QImage &surface) const;
 
 private:
     struct Unmap {

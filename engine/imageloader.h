@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 
+class QFile;
 class QIODevice;
 
 // Decoded pictures larger than this are refused before decoding: a hostile header must not
@@ -16,7 +17,8 @@ inline constexpr qint64 MaxPicturePixels = 250'000'000;
 // Decodes an image file to a Format_RGB32 surface: EXIF orientation applied, alpha composited
 // over black, first frame of an animation. Only regular files are read (a named pipe would
 // block the decoder forever). nullopt for anything that does not decode; `reason` then says
-// why: the system's error, "not a regular file", "too large" or "not a picture or damaged".
+// why: the system's error (also when the memory for its pixels cannot be had), "not a regular
+// file", "too large" or "not a picture or damaged".
 std::optional<QImage> decodeImageFile(const QString &path, QString *reason = nullptr);
 
 // The file this thread is decoding, its path as given; empty between loads.
@@ -32,4 +34,14 @@ using SizeAdmission = std::function<bool(QSize announced)>;
 
 // The same decoding from an opened device; for a file, its suffix is tried first as with a path.
 // The caller checks that a file is a regular one.
-std::optional<QImage> decodeImageDevice(QIODevice &device, const SizeAdmission &admit = {});
+std::optional<QImage> decodeImageDevice(QIODevice &device, const SizeAdmission &admit = {}, QString *reason = nullptr);
+
+// Opens the file for decoding if it is a regular one (a named pipe would block a decoder
+// forever); else why not, as decodeImageFile() says it.
+std::optional<QString> openForDecoding(QFile &file);
+
+// A file's picture, or why it gave none.
+struct LoadedPicture {
+    std::optional<QImage> picture;
+    QString failure;
+};

@@ -1,5 +1,5 @@
-#include "ops/mediankernel.h"
-#include "ops/mediankernel_paths.h"
+#include "engine/mediankernel.h"
+#include "engine/mediankernel_paths.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
-#include "ops/spilledplanes.h"
+#include "engine/spilledplanes.h"
 
-#include "ops/channelplanes.h"
-#include "ops/planerows.h"
+#include "engine/channelplanes.h"
+#include "engine/planerows.h"
 
 #include <QStandardPaths>
 
@@ -50,27 +50,36 @@ int unnamedFile(const QByteArray &folder)
     return named;
 }
 
-// Repeats a positioned read or write until all `size` bytes have moved; false on an error or an
-// early end of file.
+// Repeats a positioned read or write until all `size` bytes have moved; 0, or the errno of the
+// failure (EIO for an early end of file).
 template <typename Io>
-bool moveAll(std::size_t size, std::int64_t at, Io io)
+int moveAll(std::size_t size, std::int64_t at, Io io)
 {
     std::size_t done = 0;
     while (done < size) {
         const ssize_t moved = io(done, size - done, off_t(at + std::int64_t(done)));
         if (moved < 0 && errno == EINTR)
             continue;
-        if (moved <= 0)
-            return false;
+        if (moved < 0)
+            return errno;
+        if (moved == 0)
+            return EIO;
         done += std::size_t(moved);
     }
-    return true;
+    return 0;
+}
+
+// File systems without the call still keep the data; only they say these.
+bool flushUnsupported(int error)
+{
+    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == ESPIPE;
 }
 
 } // namespace
 
-SpilledPlanes::SpilledPlanes(QSize area, int imageCount, const QString &folder, std::uint64_t bandBytes)
-    : m_area(area), m_count(imageCount), m_bandBytes(bandBytes)
+SpilledPlanes::SpilledPlanes(QSize area, int imageCount, const QString &folder, std::uint64_t bandBytes,
+                             ScratchIo &io)
+    : m_area(area), m_count(imageCount), m_bandBytes(bandBytes), m_io(io)
 {
     const std::uint64_t bytes = ChannelPlanes::bytesNeeded(area, imageCount);
     const QByteArray path = folder.toLocal8Bit();
@@ -97,39 +106,49 @@ std::int64_t SpilledPlanes::offset(int channel, int index, int row) const
     return ((std::int64_t(channel) * m_count + index) * m_area.height() + row) * m_area.width();
 }
 
+bool SpilledPlanes::fail(int error)
+{
+    int none = 0;
+    m_error.compare_exchange_strong(none, error);
+    return false;
+}
+
 bool SpilledPlanes::writeAll(const std::uint8_t *data, std::size_t size, std::int64_t at)
 {
-    if (!moveAll(size, at, [&](std::size_t done, std::size_t left, off_t where) {
-            return pwrite(m_file, data + done, left, where);
+    if (const int error = moveAll(size, at, [&](std::size_t done, std::size_t left, off_t where) {
+            return m_io.write(m_file, data + done, left, where);
         }))
-        return false;
+        return fail(error);
     // Dirty pages of a file count against a memory cgroup, and cgroup v1 does not throttle
     // them: start writing them out now rather than when the limit is hit.
-    sync_file_range(m_file, off_t(at), off_t(size), SYNC_FILE_RANGE_WRITE);
+    if (m_io.flush(m_file, off_t(at), off_t(size)) != 0 && !flushUnsupported(errno))
+        return fail(errno);
     return true;
 }
 
 bool SpilledPlanes::readAll(std::uint8_t *data, std::size_t size, std::int64_t at)
 {
-    return moveAll(size, at, [&](std::size_t done, std::size_t left, off_t where) {
-        return pread(m_file, data + done, left, where);
-    });
+    if (const int error = moveAll(size, at, [&](std::size_t done, std::size_t left, off_t where) {
+            return m_io.read(m_file, data + done, left, where);
+        }))
+        return fail(error);
+    return true;
 }
 
-void SpilledPlanes::copyImage(int index, const QImage &picture)
+bool SpilledPlanes::copyImage(int index, const QImage &picture)
 {
     const QSize copied = m_area.boundedTo(picture.size());
-    if (!valid() || copied.isEmpty())
-        return;
+    if (!valid() || m_error)
+        return false;
+    if (copied.isEmpty())
+        return true;
     const auto width = std::size_t(m_area.width());
     const auto chunkRows = int(std::clamp<std::uint64_t>(std::min(CopyChunkBytes, m_bandBytes) / (3 * width), 1,
                                                         std::uint64_t(copied.height())));
     const std::size_t channelBytes = std::size_t(chunkRows) * width;
     std::unique_ptr<std::uint8_t[]> chunk(new (std::nothrow) std::uint8_t[3 * channelBytes]);
-    if (!chunk) {
-        m_failed = true;
-        return;
-    }
+    if (!chunk)
+        return fail(ENOMEM);
     std::uint8_t *red = chunk.get();
     std::uint8_t *green = red + channelBytes;
     std::uint8_t *blue = green + channelBytes;
@@ -146,28 +165,29 @@ void SpilledPlanes::copyImage(int index, const QImage &picture)
         }
         const std::size_t bytes = std::size_t(rows) * width;
         if (!writeAll(red, bytes, offset(0, index, first)) || !writeAll(green, bytes, offset(1, index, first))
-            || !writeAll(blue, bytes, offset(2, index, first))) {
-            m_failed = true;
-            return;
-        }
+            || !writeAll(blue, bytes, offset(2, index, first)))
+            return false;
     }
+    return true;
 }
 
-void SpilledPlanes::paintMedians(QImage &surface)
+bool SpilledPlanes::paintMedians(QImage &surface)
 {
     const QSize painted = m_area.boundedTo(surface.size());
-    if (!valid() || painted.isEmpty())
-        return;
+    if (!valid() || m_error)
+        return false;
+    if (painted.isEmpty())
+        return true;
     const auto width = std::size_t(m_area.width());
     const std::uint64_t rowBytes = 3u * std::uint64_t(m_count) * width;
     const auto bandRows = int(std::clamp<std::uint64_t>(m_bandBytes / rowBytes, 1, std::uint64_t(painted.height())));
     std::unique_ptr<std::uint8_t[]> band(new (std::nothrow) std::uint8_t[std::size_t(bandRows) * rowBytes]);
-    if (!band) {
-        m_failed = true;
-        return;
-    }
+    if (!band)
+        return fail(ENOMEM);
     // Detach here, on the calling thread, before workers get row pointers.
     std::uint8_t *bits = surface.bits();
+    if (!bits)
+        return fail(ENOMEM);
     const qsizetype bytesPerLine = surface.bytesPerLine();
     for (int first = 0; first < painted.height(); first += bandRows) {
         const int rows = std::min(bandRows, painted.height() - first);
@@ -175,15 +195,15 @@ void SpilledPlanes::paintMedians(QImage &surface)
         for (int channel = 0; channel < 3; ++channel)
             for (int index = 0; index < m_count; ++index)
                 if (!readAll(band.get() + (std::size_t(channel) * std::size_t(m_count) + std::size_t(index)) * stride,
-                             stride, offset(channel, index, first))) {
-                    m_failed = true;
-                    return;
-                }
+                             stride, offset(channel, index, first)))
+                    return false;
         const std::uint8_t *red = band.get();
-        paintMedianRows({red, red + std::size_t(m_count) * stride, red + 2 * std::size_t(m_count) * stride, stride, m_count,
-                         m_area.width()},
-                        bits + first * bytesPerLine, bytesPerLine, painted.width(), rows);
+        if (!paintMedianRows({red, red + std::size_t(m_count) * stride, red + 2 * std::size_t(m_count) * stride, stride,
+                              m_count, m_area.width()},
+                             bits + first * bytesPerLine, bytesPerLine, painted.width(), rows))
+            return fail(ENOMEM);
     }
+    return true;
 }
 
 QString defaultScratchFolder()

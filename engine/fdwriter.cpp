@@ -1,4 +1,4 @@
-#include "imaging/fdwriter.h"
+#include "engine/fdwriter.h"
 
 #include <cerrno>
 

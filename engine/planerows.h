@@ -19,5 +19,6 @@ struct PlaneRows {
 };
 
 // Writes the medians of plane rows [0, rows) over `width` pixels of the picture rows that
-// start at `bits`, spread over every core; returns when all are written.
-void paintMedianRows(const PlaneRows &planes, std::uint8_t *bits, qsizetype bytesPerLine, int width, int rows);
+// start at `bits`, spread over every core; returns when all are written. False, with nothing
+// written, when the memory for the workers' rows cannot be had.
+bool paintMedianRows(const PlaneRows &planes, std::uint8_t *bits, qsizetype bytesPerLine, int width, int rows);

@@ -1,6 +1,6 @@
-#include "imaging/imageloader.h"
+#include "engine/imageloader.h"
 
-#include "imaging/framebuffers.h"
+#include "engine/framebuffers.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -8,6 +8,8 @@
 #include <QImageReader>
 #include <QScopeGuard>
 
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 
 namespace {
@@ -16,6 +18,20 @@ thread_local QString decodingPath;
 
 const QString TooLarge = QStringLiteral("too large");
 const QString Undecodable = QStringLiteral("not a picture or damaged");
+
+QString outOfMemory()
+{
+    return QString::fromLocal8Bit(std::strerror(ENOMEM));
+}
+
+// A decoder reports a picture it had no memory for as damaged; whether the memory is there
+// tells the two apart.
+QString whyNotDecoded(QSize announced)
+{
+    if (announced.isValid() && QImage(announced, QImage::Format_RGB32).isNull())
+        return outOfMemory();
+    return Undecodable;
+}
 
 std::nullopt_t refuse(QString *reason, const QString &why)
 {
@@ -95,30 +111,38 @@ std::optional<QImage> decodeImage(QImageReader &reader, QString *reason, const S
         return refuse(reason, TooLarge);
     QImage decoded = blankTarget(reader, announced);
     if (!reader.read(&decoded) || decoded.isNull())
-        return refuse(reason, Undecodable);
+        return refuse(reason, whyNotDecoded(announced));
     if (qint64(decoded.width()) * decoded.height() > MaxPicturePixels)
         return refuse(reason, TooLarge);
     // Moved, not copied: a second reference would make makeOpaque() copy the whole picture.
     const bool hasAlpha = decoded.hasAlphaChannel();
     QImage surface = hasAlpha ? flattenOverBlack(std::move(decoded))
                               : std::move(decoded).convertToFormat(QImage::Format_RGB32);
+    // Conversion fails only for want of memory.
     if (surface.isNull())
-        return refuse(reason, Undecodable);
+        return refuse(reason, outOfMemory());
     makeOpaque(surface);
     return surface;
 }
 
 } // namespace
 
+std::optional<QString> openForDecoding(QFile &file)
+{
+    const QFileInfo info(file.fileName());
+    if (info.exists() && !info.isFile())
+        return QStringLiteral("not a regular file");
+    // Opened here rather than by the reader, whose errors hide the system's reason.
+    if (!file.open(QIODevice::ReadOnly))
+        return file.errorString();
+    return std::nullopt;
+}
+
 std::optional<QImage> decodeImageFile(const QString &path, QString *reason)
 {
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile())
-        return refuse(reason, QStringLiteral("not a regular file"));
-    // Opened here rather than by the reader, whose errors hide the system's reason.
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return refuse(reason, file.errorString());
+    if (const std::optional<QString> failure = openForDecoding(file))
+        return refuse(reason, *failure);
     QImageReader reader(&file);
     return decodeImage(reader, reason);
 }
@@ -138,8 +162,8 @@ std::optional<QImage> decodeImageData(const QByteArray &data)
     return decodeImage(reader, nullptr);
 }
 
-std::optional<QImage> decodeImageDevice(QIODevice &device, const SizeAdmission &admit)
+std::optional<QImage> decodeImageDevice(QIODevice &device, const SizeAdmission &admit, QString *reason)
 {
     QImageReader reader(&device);
-    return decodeImage(reader, nullptr, admit);
+    return decodeImage(reader, reason, admit);
 }

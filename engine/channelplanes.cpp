@@ -1,7 +1,7 @@
-#include "ops/channelplanes.h"
+#include "engine/channelplanes.h"
 
-#include "imaging/framebuffers.h"
-#include "ops/planerows.h"
+#include "engine/framebuffers.h"
+#include "engine/planerows.h"
 
 #include <sys/mman.h>
 
@@ -59,13 +59,13 @@ void ChannelPlanes::copyImage(int index, const QImage &picture)
     }
 }
 
-void ChannelPlanes::paintMedians(QImage &surface) const
+bool ChannelPlanes::paintMedians(QImage &surface) const
 {
     const QSize painted = m_area.boundedTo(surface.size());
     if (painted.isEmpty())
-        return;
+        return true;
     // Detach here, on the calling thread, before workers get row pointers.
     std::uint8_t *bits = surface.bits();
-    paintMedianRows({m_red.get(), m_green.get(), m_blue.get(), m_imageStride, m_count, m_area.width()}, bits,
+    return bits && paintMedianRows({m_red.get(), m_green.get(), m_blue.get(), m_imageStride, m_count, m_area.width()}, bits,
                     surface.bytesPerLine(), painted.width(), painted.height());
 }

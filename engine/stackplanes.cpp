@@ -1,4 +1,6 @@
-#include "ops/stackplanes.h"
+#include "engine/stackplanes.h"
+
+#include <cerrno>
 
 namespace {
 
@@ -12,7 +14,7 @@ std::uint64_t decodingRoom(QSize area)
 }
 
 StackPlanes::StackPlanes(QSize area, int imageCount, std::optional<std::uint64_t> budget,
-                         const QString &scratchFolder)
+                         const QString &scratchFolder, ScratchIo &io)
 {
     const std::uint64_t decoding = decodingRoom(area);
     if (!budget || ChannelPlanes::bytesNeeded(area, imageCount) + decoding <= *budget) {
@@ -22,7 +24,7 @@ StackPlanes::StackPlanes(QSize area, int imageCount, std::optional<std::uint64_t
             return;
     }
     const std::uint64_t left = *budget > decoding ? *budget - decoding : 0;
-    m_planes.emplace<SpilledPlanes>(area, imageCount, scratchFolder, left / 2);
+    m_planes.emplace<SpilledPlanes>(area, imageCount, scratchFolder, left / 2, io);
 }
 
 bool StackPlanes::valid() const
@@ -41,18 +43,26 @@ void StackPlanes::prefault(int index) const
         planes->prefault(index);
 }
 
-void StackPlanes::copyImage(int index, const QImage &picture)
+bool StackPlanes::copyImage(int index, const QImage &picture)
 {
-    if (auto *planes = std::get_if<ChannelPlanes>(&m_planes))
+    if (auto *planes = std::get_if<ChannelPlanes>(&m_planes)) {
         planes->copyImage(index, picture);
-    else if (auto *spilled = std::get_if<SpilledPlanes>(&m_planes))
-        spilled->copyImage(index, picture);
+        return true;
+    }
+    auto *spilled = std::get_if<SpilledPlanes>(&m_planes);
+    return spilled && spilled->copyImage(index, picture);
 }
 
-void StackPlanes::paintMedians(QImage &surface)
+bool StackPlanes::paintMedians(QImage &surface)
 {
     if (auto *planes = std::get_if<ChannelPlanes>(&m_planes))
-        planes->paintMedians(surface);
-    else if (auto *spilled = std::get_if<SpilledPlanes>(&m_planes))
-        spilled->paintMedians(surface);
+        return planes->paintMedians(surface);
+    auto *spilled = std::get_if<SpilledPlanes>(&m_planes);
+    return spilled && spilled->paintMedians(surface);
+}
+
+int StackPlanes::error() const
+{
+    const auto *spilled = std::get_if<SpilledPlanes>(&m_planes);
+    return spilled && spilled->error() ? spilled->error() : ENOMEM;
 }

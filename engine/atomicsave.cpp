@@ -1,6 +1,6 @@
-#include "imaging/atomicsave.h"
+#include "engine/atomicsave.h"
 
-#include "imaging/fdwriter.h"
+#include "engine/fdwriter.h"
 
 #include <QFile>
 #include <QFileInfo>

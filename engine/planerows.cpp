@@ -1,13 +1,15 @@
-#include "ops/planerows.h"
+#include "engine/planerows.h"
 
-#include "ops/mediankernel.h"
+#include "engine/mediankernel.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 #include <algorithm>
-#include <system_error>
+#include <memory>
+#include <new>
+#include <exception>
 #include <thread>
 #include <vector>
 
@@ -40,29 +42,44 @@ void splitRow(const QRgb *source, std::uint8_t *red, std::uint8_t *green, std::u
 
 namespace {
 
-void paintRows(const PlaneRows &planes, std::uint8_t *bits, qsizetype bytesPerLine, int width, int firstRow,
-               int endRow)
+// Three channel rows of `width` medians for each worker.
+struct MedianRows {
+    std::uint8_t *red;
+    std::uint8_t *green;
+    std::uint8_t *blue;
+};
+
+void paintRows(const PlaneRows &planes, MedianRows out, std::uint8_t *bits, qsizetype bytesPerLine, int width,
+               int firstRow, int endRow)
 {
     const auto count = static_cast<std::size_t>(width);
-    std::vector<std::uint8_t> red(count), green(count), blue(count);
     for (int y = firstRow; y < endRow; ++y) {
         const std::size_t row = std::size_t(y) * std::size_t(planes.rowLength);
-        medianRow(planes.red + row, planes.imageStride, planes.imageCount, red.data(), count);
-        medianRow(planes.green + row, planes.imageStride, planes.imageCount, green.data(), count);
-        medianRow(planes.blue + row, planes.imageStride, planes.imageCount, blue.data(), count);
+        medianRow(planes.red + row, planes.imageStride, planes.imageCount, out.red, count);
+        medianRow(planes.green + row, planes.imageStride, planes.imageCount, out.green, count);
+        medianRow(planes.blue + row, planes.imageStride, planes.imageCount, out.blue, count);
         auto *target = reinterpret_cast<QRgb *>(bits + y * bytesPerLine);
         for (std::size_t x = 0; x < count; ++x)
-            target[x] = qRgb(red[x], green[x], blue[x]);
+            target[x] = qRgb(out.red[x], out.green[x], out.blue[x]);
     }
 }
 
 } // namespace
 
-void paintMedianRows(const PlaneRows &planes, std::uint8_t *bits, qsizetype bytesPerLine, int width, int rows)
+bool paintMedianRows(const PlaneRows &planes, std::uint8_t *bits, qsizetype bytesPerLine, int width, int rows)
 {
     if (rows <= 0 || width <= 0)
-        return;
+        return true;
     const int workers = std::clamp(int(std::thread::hardware_concurrency()), 1, rows);
+    const auto count = std::size_t(width);
+    // Taken before any row is painted, so a refusal leaves the picture as it was.
+    std::unique_ptr<std::uint8_t[]> buffers(new (std::nothrow) std::uint8_t[3 * count * std::size_t(workers)]);
+    if (!buffers)
+        return false;
+    const auto rowsOf = [&](int worker) {
+        std::uint8_t *red = buffers.get() + 3 * count * std::size_t(worker);
+        return MedianRows{red, red + count, red + 2 * count};
+    };
     const auto firstRowOf = [&](int worker) { return int(qint64(rows) * worker / workers); };
     // Workers take the lower bands; whatever no thread could be started for stays here.
     std::vector<std::jthread> threads;
@@ -70,12 +87,14 @@ void paintMedianRows(const PlaneRows &planes, std::uint8_t *bits, qsizetype byte
     for (int worker = workers - 1; worker >= 1; --worker) {
         const int first = firstRowOf(worker);
         const int end = ownEnd;
+        const MedianRows out = rowsOf(worker);
         try {
-            threads.emplace_back([=, &planes] { paintRows(planes, bits, bytesPerLine, width, first, end); });
-        } catch (const std::system_error &) {
+            threads.emplace_back([=, &planes] { paintRows(planes, out, bits, bytesPerLine, width, first, end); });
+        } catch (const std::exception &) { // no thread, or no room to hold one
             break;
         }
         ownEnd = first;
     }
-    paintRows(planes, bits, bytesPerLine, width, 0, ownEnd);
+    paintRows(planes, rowsOf(0), bits, bytesPerLine, width, 0, ownEnd);
+    return true;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "imaging/imageloader.h"
+#include "engine/imageloader.h"
 
 #include <QImage>
 #include <QString>
@@ -18,9 +18,10 @@
 
 class QIODevice;
 
-// Decodes one opened regular file. Reads fail once the file's run is cancelled, which is the
-// only way to cut a QImageReader::read short.
-using FrameDecoder = std::function<std::optional<QImage>(QIODevice &file, const SizeAdmission &admit)>;
+// Decodes one opened regular file, saying why where it gives no picture. Reads fail once the
+// file's run is cancelled, which is the only way to cut a QImageReader::read short.
+using FrameDecoder =
+    std::function<std::optional<QImage>(QIODevice &file, const SizeAdmission &admit, QString *reason)>;
 
 // Which file a path named when it was read: a frame stands for its entry only while these match.
 struct FileIdentity {
@@ -51,8 +52,6 @@ private:
     friend class FramesAhead;
     void work();
     bool nextJob(std::shared_ptr<Run> &run, std::size_t &index);
-    void finish(const std::shared_ptr<Run> &run, std::size_t index, std::optional<QImage> frame,
-                std::optional<FileIdentity> identity, bool refused, std::int64_t reserved);
 
     std::mutex m_mutex;
     std::condition_variable m_workReady;
@@ -68,20 +67,20 @@ private:
 // the run at once: reads in flight fail, frames not taken are dropped, nothing is waited for.
 class FramesAhead {
 public:
-    // `room`: bytes of decoded pixels the run may hold ahead of its loop.
+    // `room`: bytes of decoded pixels the run may hold ahead of its loop. Empty paths are not read.
     FramesAhead(DecodePool &pool, FrameDecoder decoder, const QStringList &paths, std::int64_t room);
     ~FramesAhead();
     FramesAhead(const FramesAhead &) = delete;
     FramesAhead &operator=(const FramesAhead &) = delete;
 
-    // Entry `index`'s picture as the file at `path` is now; nullopt where it does not load. The
-    // frame read ahead when it is still that file's, else decoded here.
-    std::optional<QImage> take(int index, const QString &path);
+    // Entry `index`'s picture as the file at `path` is now, or why it does not load. The frame
+    // read ahead when it is still that file's, else decoded here.
+    LoadedPicture take(int index, const QString &path);
     // The entry is gone: its frame is dropped.
     void skip(int index);
 
 private:
-    std::optional<QImage> decodeNow(const QString &path) const;
+    LoadedPicture decodeNow(const QString &path) const;
 
     DecodePool &m_pool;
     std::shared_ptr<DecodePool::Run> m_run;

@@ -1,4 +1,4 @@
-#include "imaging/framebuffers.h"
+#include "engine/framebuffers.h"
 
 #include <sys/mman.h>
 

@@ -1,0 +1,108 @@
+#include "engine/stackrun.h"
+
+#include "engine/framebuffers.h"
+
+#include <cstring>
+#include <system_error>
+
+namespace {
+
+// Freed frame buffers a run keeps for its next decodes: the decoding room holds three frames of
+// the stacked area, and the canvas and a decoder at its turn one each.
+constexpr int KeptFrames = 5;
+
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The kernel zeroes fresh pages on first touch, as slowly as the host of a virtual machine
+// hands them back; done here, image by image in loading order, while the first frames decode.
+std::jthread faultInPlanes(const StackPlanes &planes, int count)
+{
+    try {
+        return std::jthread([&planes, count](const std::stop_token &stop) {
+            for (int i = 0; i < count && !stop.stop_requested(); ++i)
+                planes.prefault(i);
+        });
+    } catch (const std::system_error &) {
+        return {}; // the copies fault the pages in themselves
+    }
+}
+
+} // namespace
+
+StackRun::StackRun(QSize area, const QStringList &paths, const StackResources &resources)
+    : m_area(area), m_count(int(paths.size()))
+{
+    ScratchIo &io = resources.io ? *resources.io : ScratchIo::system();
+    m_planes.emplace(area, m_count, resources.memory(), resources.scratchFolder, io);
+    if (!m_planes->valid())
+        return;
+    m_ahead.emplace(resources.pool ? *resources.pool : DecodePool::shared(), resources.decoder, paths,
+                    std::int64_t(decodingRoom(area)));
+    // Frames the loop is done with come back for the next decodes: the caller's, and those in
+    // flight and in the room of the frames ahead.
+    keepFrameBuffers(KeptFrames);
+    m_faulting = faultInPlanes(*m_planes, m_count);
+}
+
+StackRun::~StackRun()
+{
+    endLoading();
+}
+
+std::optional<QString> StackRun::refusal() const
+{
+    if (!m_planes || m_planes->valid())
+        return std::nullopt;
+    return QStringLiteral("Not enough memory to stack %1 images of %2 x %3 pixels.")
+        .arg(m_count)
+        .arg(m_area.width())
+        .arg(m_area.height());
+}
+
+LoadedPicture StackRun::take(int index, const QString &path)
+{
+    return m_ahead->take(index, path);
+}
+
+void StackRun::skip(int index)
+{
+    m_ahead->skip(index);
+}
+
+std::optional<QString> StackRun::add(int index, const QImage &frame)
+{
+    if (m_planes->copyImage(index, frame))
+        return std::nullopt;
+    endLoading();
+    return systemReason(m_planes->error());
+}
+
+void StackRun::endLoading()
+{
+    if (!m_ahead)
+        return;
+    m_ahead.reset();
+    keepFrameBuffers(0);
+    m_faulting = {};
+}
+
+std::optional<QString> StackRun::finish(QImage &surface)
+{
+    endLoading();
+    // Planes on disk can fail part-way; they paint a copy, which replaces the surface whole.
+    const bool spilled = m_planes->spilled();
+    QImage painted = spilled ? surface.copy() : QImage();
+    if (spilled && painted.isNull() && !surface.isNull())
+        return systemReason(ENOMEM);
+    const bool done = m_planes->paintMedians(spilled ? painted : surface);
+    const int error = m_planes->error();
+    m_planes.reset();
+    if (!done)
+        return systemReason(error);
+    if (spilled)
+        surface = std::move(painted);
+    return std::nullopt;
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "engine/decodepool.h"
+#include "engine/imageloader.h"
+#include "engine/memorybudget.h"
+#include "engine/scratchio.h"
+#include "engine/stackplanes.h"
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <thread>
+
+// Bytes the process can still take without swapping, being killed or refused; nullopt where
+// unknown. On Linux a huge allocation succeeds and fails only when touched, so the planes
+// are checked against this before they are made.
+using MemoryProbe = std::function<std::optional<std::uint64_t>()>;
+
+// What a run draws on; the defaults are this process's memory, cache folder, workers and disk.
+struct StackResources {
+    MemoryProbe memory = processMemoryBudget;
+    QString scratchFolder = defaultScratchFolder();
+    DecodePool *pool = nullptr; // the shared pool
+    FrameDecoder decoder = decodeImageDevice;
+    ScratchIo *io = nullptr; // the system's calls
+};
+
+// One median stack over the files of a list: made for the stacked area, it reads the files
+// ahead on the decode pool, takes each frame by its index and ends with the medians painted, or
+// the system's reason why they could not be. Frames come from one thread, in any order.
+class StackRun {
+public:
+    // An empty path is a frame the caller brings itself; it is not read ahead, nor taken.
+    StackRun(QSize area, const QStringList &paths, const StackResources &resources = {});
+    ~StackRun();
+    StackRun(const StackRun &) = delete;
+    StackRun &operator=(const StackRun &) = delete;
+
+    // Why the run cannot start at all: "Not enough memory to stack N images of P x Q pixels."
+    std::optional<QString> refusal() const;
+
+    // Frame `index` as the file at `path` is now, read ahead where it still is that file, or why
+    // it gives no picture.
+    LoadedPicture take(int index, const QString &path);
+    // Frame `index` will not be taken; its read-ahead is dropped.
+    void skip(int index);
+
+    // Stores frame `index`: its part inside the area, black beyond a smaller frame's edges.
+    // nullopt, or the system's reason (strerror) why the run is over.
+    std::optional<QString> add(int index, const QImage &frame);
+
+    // Frees what loading holds (frames read ahead, kept buffers, the fault-in worker), so that
+    // nothing of it reaches a later run. finish() does it too.
+    void endLoading();
+
+    // Paints the medians over the part of `surface` inside the area and frees the planes;
+    // nullopt, or the reason, with the surface left as it was.
+    std::optional<QString> finish(QImage &surface);
+
+private:
+    QSize m_area;
+    int m_count;
+    std::optional<StackPlanes> m_planes;
+    std::optional<FramesAhead> m_ahead;
+    std::jthread m_faulting;
+};
