@@ -1,6 +1,6 @@
 #include "app/form1.h"
 #include "imaging/picturebox.h"
-#include "support/fakes.h"
+#include "support/window/fakes.h"
 #include "support/images.h"
 
 #include <QFrame>
@@ -104,7 +104,7 @@ void Form1Test::startsIdleWithBlankCanvas()
 
     auto *canvas = window.findChild<PictureBox *>("Picture1");
     QVERIFY(!canvas->hasPicture());
-    QVERIFY(samePixels(canvas->surface(), filledPicture(233, 305, qRgb(0, 0, 0))));
+    QCOMPARE_PIXELS(canvas->surface(), filledPicture(233, 305, qRgb(0, 0, 0)));
     QCOMPARE(canvas->left(), 0.0f);
     QCOMPARE(canvas->top(), 0.0f);
     auto *hidden = window.findChild<PictureBox *>("Picture3");

@@ -1,6 +1,6 @@
 #include "app/form1.h"
 #include "imaging/qtcommondialog.h"
-#include "support/fakes.h"
+#include "support/window/fakes.h"
 #include "support/images.h"
 
 #include <QAbstractItemView>

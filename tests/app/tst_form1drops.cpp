@@ -1,4 +1,4 @@
-#include "support/testwindow.h"
+#include "support/window/testwindow.h"
 
 #include <QDialog>
 #include <QDir>
@@ -204,7 +204,7 @@ void Form1DropsTest::dropAtEventPointOfMedian()
     QCOMPARE(titles, (QStringList{status.arg("Processing image: 1"), status.arg("Processing image: 2"),
                                   status.arg("Processing image: 3"), status.arg("Generating Median..."),
                                   status.arg("Done")}));
-    QVERIFY(samePixels(w.canvas()->surface(), filledPicture(5, 4, qRgb(20, 10, 10))));
+    QCOMPARE_PIXELS(w.canvas()->surface(), filledPicture(5, 4, qRgb(20, 10, 10)));
 }
 
 QTEST_MAIN(Form1DropsTest)

@@ -1,4 +1,4 @@
-#include "support/testwindow.h"
+#include "support/window/testwindow.h"
 
 #include <QDir>
 #include <QFile>
@@ -317,8 +317,8 @@ void Form1FilesTest::saveWritesCanvasAsBmp()
     QCOMPARE(reader.format(), QByteArray("bmp"));
     const QImage written = reader.read();
     QCOMPARE(written.size(), loadFirst ? QSize(7, 5) : QSize(233, 305));
-    QVERIFY(samePixels(written, canvas));
-    QVERIFY(samePixels(w.canvas()->surface(), canvas));
+    QCOMPARE_PIXELS(written, canvas);
+    QCOMPARE_PIXELS(w.canvas()->surface(), canvas);
     QCOMPARE(w.form.windowTitle(), title);
     QCOMPARE(w.desktop.messages, QStringList{});
 }

@@ -1,7 +1,7 @@
 #include "app/form1.h"
 #include "imaging/imagelist.h"
 #include "imaging/picturebox.h"
-#include "support/fakes.h"
+#include "support/window/fakes.h"
 #include "support/images.h"
 
 #include <QImageReader>
@@ -166,7 +166,7 @@ void Form1OpsTest::stopDuringBrighteningChangesNothing()
 
     QCOMPARE(titlesAtPress, QStringList{titleAtPress});
     QVERIFY(window.StopFlag);
-    QVERIFY(samePixels(canvasOf(window)->surface(), brightened(picture)));
+    QCOMPARE_PIXELS(canvasOf(window)->surface(), brightened(picture));
     QCOMPARE(log.titles, (QStringList{status("Generating Ombrelux..."), status("Done")}));
     QCOMPARE(disabledControls(window), Idle);
     QCOMPARE(desktop.beeps, 1);
@@ -225,8 +225,8 @@ void Form1OpsTest::saveAtEventPointWritesCanvasOfThatMoment()
 
     QCOMPARE(dialog.modes, QStringList{"save"});
     QCOMPARE(QImageReader(path).format(), QByteArray("bmp"));
-    QVERIFY(samePixels(QImage(path), brightenedInFile ? brightened(picture) : picture));
-    QVERIFY(samePixels(canvasOf(window)->surface(), brightened(picture)));
+    QCOMPARE_PIXELS(QImage(path), brightenedInFile ? brightened(picture) : picture);
+    QCOMPARE_PIXELS(canvasOf(window)->surface(), brightened(picture));
     QCOMPARE(window.windowTitle(), status("Done"));
     QCOMPARE(desktop.beeps, 1);
 }
@@ -283,13 +283,13 @@ void Form1OpsTest::subtractionThroughButton()
         QCOMPARE(log.titles, QStringList{});
         QCOMPARE(window.windowTitle(), status("Earlier"));
         QCOMPARE(desktop.beeps, 0);
-        QVERIFY(samePixels(canvasOf(window)->surface(), picture));
+        QCOMPARE_PIXELS(canvasOf(window)->surface(), picture);
         QVERIFY(!hidden->hasPicture());
     } else {
         QCOMPARE(log.titles, (QStringList{status("Generating Subtraction..."), status("Done")}));
         QCOMPARE(log.disabled, (QList<QStringList>{Busy, Busy}));
         QCOMPARE(desktop.beeps, 1);
-        QVERIFY(samePixels(canvasOf(window)->surface(), filledPicture(4, 3, qRgb(150, 0, 0))));
+        QCOMPARE_PIXELS(canvasOf(window)->surface(), filledPicture(4, 3, qRgb(150, 0, 0)));
         QCOMPARE(hidden->surface().size(), QSize(6, 5));
     }
 }
@@ -316,7 +316,7 @@ void Form1OpsTest::medianThroughButton()
     QCOMPARE(desktop.beeps, 1);
     QCOMPARE(desktop.messages, QStringList{});
     QVERIFY(!window.StopFlag);
-    QVERIFY(samePixels(canvasOf(window)->surface(), filledPicture(5, 4, qRgb(20, 20, 20))));
+    QCOMPARE_PIXELS(canvasOf(window)->surface(), filledPicture(5, 4, qRgb(20, 20, 20)));
 }
 
 void Form1OpsTest::medianNeedsTwoImages_data()
@@ -350,7 +350,7 @@ void Form1OpsTest::medianNeedsTwoImages()
     QCOMPARE(titleAtMessage, QStringList{status("Done")});
     QCOMPARE(disabledAtMessage, QList<QStringList>{Idle});
     QCOMPARE(desktop.beeps, 0);
-    QVERIFY(samePixels(canvasOf(window)->surface(), before));
+    QCOMPARE_PIXELS(canvasOf(window)->surface(), before);
 }
 
 void Form1OpsTest::stopDuringMedianLoadingEndsEarly()
@@ -373,7 +373,7 @@ void Form1OpsTest::stopDuringMedianLoadingEndsEarly()
     QCOMPARE(disabledControls(window), Idle);
     QCOMPARE(desktop.beeps, 1);
     // No median was painted: the canvas holds the first listed image as loaded.
-    QVERIFY(samePixels(canvasOf(window)->surface(), randomPicture(6, 4, 0)));
+    QCOMPARE_PIXELS(canvasOf(window)->surface(), randomPicture(6, 4, 0));
 }
 
 QTEST_MAIN(Form1OpsTest)

@@ -2,7 +2,7 @@
 // and SIGXFSZ ignored, and prints the message the user would see, or "saved". With UID it
 // first becomes that user, so that a read-only folder binds even when the tests run as root.
 #include "imaging/saving.h"
-#include "support/fakes.h"
+#include "support/window/fakes.h"
 #include "support/images.h"
 
 #include <QCoreApplication>

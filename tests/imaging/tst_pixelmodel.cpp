@@ -122,11 +122,11 @@ void PixelModelTest::loadSizesBoxToPicture()
     QCOMPARE(box.surface().pixel(0, 0), qRgb(0, 0, 0));
 
     QVERIFY(LoadImageFile(box, writePicture(large, dir.path(), "large.bmp")));
-    QVERIFY(samePixels(box.surface(), large));
+    QCOMPARE_PIXELS(box.surface(), large);
     QCOMPARE(box.size(), QSize(40, 30));
 
     QVERIFY(LoadImageFile(box, writePicture(small, dir.path(), "small.png", "png")));
-    QVERIFY(samePixels(box.surface(), small));
+    QCOMPARE_PIXELS(box.surface(), small);
     QCOMPARE(ReadPixel(box.surface(), UnitsPerPixel{}, 5 * 15 + 1, 1), -1);
 }
 

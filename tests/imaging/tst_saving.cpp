@@ -1,6 +1,6 @@
 #include "engine/imageloader.h"
 #include "imaging/saving.h"
-#include "support/fakes.h"
+#include "support/window/fakes.h"
 #include "support/images.h"
 
 #include <QProcess>

@@ -5,7 +5,7 @@
 // Tests run it as a child process under a real data limit; bench/spill.sh times it.
 #include "engine/imageloader.h"
 #include "ops/median.h"
-#include "support/fakes.h"
+#include "support/window/fakes.h"
 #include "support/rgbhash.h"
 
 #include <QApplication>

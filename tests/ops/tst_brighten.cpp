@@ -1,7 +1,7 @@
 #include "engine/pointops.h"
 #include "ops/brighten.h"
 #include "reference/pointops.h"
-#include "support/fakes.h"
+#include "support/window/fakes.h"
 #include "support/images.h"
 
 #include <QtTest>

@@ -3,7 +3,7 @@
 #include "engine/imageloader.h"
 #include "imaging/picturebox.h"
 #include "ops/median.h"
-#include "support/fakes.h"
+#include "support/window/fakes.h"
 #include "support/images.h"
 
 #include <QFile>

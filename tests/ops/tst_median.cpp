@@ -1,7 +1,7 @@
 #include "imaging/picturebox.h"
 #include "ops/median.h"
 #include "reference/pointops.h"
-#include "support/fakes.h"
+#include "support/window/fakes.h"
 #include "support/images.h"
 #include "support/rgbhash.h"
 

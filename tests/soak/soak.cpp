@@ -3,7 +3,7 @@
 // printing resident memory at the start and the end. Meant to run under valgrind or heaptrack, not as a test: it asserts nothing
 // about time or memory, only that every step went through.
 #include "app/form1.h"
-#include "support/fakes.h"
+#include "support/window/fakes.h"
 #include "support/images.h"
 
 #include <QApplication>

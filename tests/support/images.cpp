@@ -30,13 +30,31 @@ QString writePicture(const QImage &picture, const QString &dir, const QString &n
     return path;
 }
 
-bool samePixels(const QImage &a, const QImage &b)
+QString pixelDifference(const QImage &actual, const QImage &expected)
 {
-    if (a.size() != b.size())
-        return false;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x)
-            if ((a.pixel(x, y) & 0xffffffu) != (b.pixel(x, y) & 0xffffffu))
-                return false;
-    return true;
+    if (actual.size() != expected.size())
+        return QStringLiteral("size %1 x %2, expected %3 x %4")
+            .arg(actual.width())
+            .arg(actual.height())
+            .arg(expected.width())
+            .arg(expected.height());
+    if (actual.depth() != 32 || expected.depth() != 32)
+        return QStringLiteral("depth %1, expected %2 (32 both)").arg(actual.depth()).arg(expected.depth());
+    for (int y = 0; y < actual.height(); ++y) {
+        const auto *got = reinterpret_cast<const QRgb *>(actual.constScanLine(y));
+        const auto *want = reinterpret_cast<const QRgb *>(expected.constScanLine(y));
+        for (int x = 0; x < actual.width(); ++x)
+            if (got[x] != want[x])
+                return QStringLiteral("pixel (%1, %2) is %3, expected %4")
+                    .arg(x)
+                    .arg(y)
+                    .arg(got[x], 8, 16, QChar(u'0'))
+                    .arg(want[x], 8, 16, QChar(u'0'));
+    }
+    return {};
+}
+
+bool samePixels(const QImage &actual, const QImage &expected)
+{
+    return pixelDifference(actual, expected).isEmpty();
 }

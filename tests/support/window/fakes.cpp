@@ -1,4 +1,4 @@
-#include "support/fakes.h"
+#include "support/window/fakes.h"
 
 bool FakeDialog::show(Mode mode)
 {

@@ -2,7 +2,7 @@
 
 #include "app/form1.h"
 #include "imaging/picturebox.h"
-#include "support/fakes.h"
+#include "support/window/fakes.h"
 #include "support/images.h"
 
 #include <QListWidget>
