@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/stackmode.h"
+
 #include <QImage>
 #include <QSize>
 
@@ -25,9 +27,9 @@ public:
     // cells stay 0.
     void copyImage(int index, const QImage &picture);
 
-    // Writes the medians over the part of the area that the surface covers; false, with the
-    // surface as it was, when the memory to work in cannot be had.
-    bool paintMedians(QImage &surface) const;
+    // Writes the stacked values over the part of the area that the surface covers; false, with
+    // the surface as it was, when the memory to work in cannot be had.
+    bool paint(QImage &surface, const StackOptions &options) const;
 
 private:
     struct Unmap {

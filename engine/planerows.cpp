@@ -1,6 +1,5 @@
 #include "engine/planerows.h"
 
-#include "engine/mediankernel.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -42,22 +41,22 @@ void splitRow(const QRgb *source, std::uint8_t *red, std::uint8_t *green, std::u
 
 namespace {
 
-// Three channel rows of `width` medians for each worker.
-struct MedianRows {
+// Three channel rows of `width` stacked values for each worker.
+struct ValueRows {
     std::uint8_t *red;
     std::uint8_t *green;
     std::uint8_t *blue;
 };
 
-void paintRows(const PlaneRows &planes, MedianRows out, std::uint8_t *bits, qsizetype bytesPerLine, int width,
+void paintRows(const StackOptions &options, const PlaneRows &planes, ValueRows out, std::uint8_t *bits, qsizetype bytesPerLine, int width,
                int firstRow, int endRow)
 {
     const auto count = static_cast<std::size_t>(width);
     for (int y = firstRow; y < endRow; ++y) {
         const std::size_t row = std::size_t(y) * std::size_t(planes.rowLength);
-        medianRow(planes.red + row, planes.imageStride, planes.imageCount, out.red, count);
-        medianRow(planes.green + row, planes.imageStride, planes.imageCount, out.green, count);
-        medianRow(planes.blue + row, planes.imageStride, planes.imageCount, out.blue, count);
+        stackRow(options, planes.red + row, planes.imageStride, planes.imageCount, out.red, count);
+        stackRow(options, planes.green + row, planes.imageStride, planes.imageCount, out.green, count);
+        stackRow(options, planes.blue + row, planes.imageStride, planes.imageCount, out.blue, count);
         auto *target = reinterpret_cast<QRgb *>(bits + y * bytesPerLine);
         for (std::size_t x = 0; x < count; ++x)
             target[x] = qRgb(out.red[x], out.green[x], out.blue[x]);
@@ -66,7 +65,8 @@ void paintRows(const PlaneRows &planes, MedianRows out, std::uint8_t *bits, qsiz
 
 } // namespace
 
-bool paintMedianRows(const PlaneRows &planes, std::uint8_t *bits, qsizetype bytesPerLine, int width, int rows)
+bool paintStackRows(const StackOptions &options, const PlaneRows &planes, std::uint8_t *bits, qsizetype bytesPerLine,
+                    int width, int rows)
 {
     if (rows <= 0 || width <= 0)
         return true;
@@ -78,7 +78,7 @@ bool paintMedianRows(const PlaneRows &planes, std::uint8_t *bits, qsizetype byte
         return false;
     const auto rowsOf = [&](int worker) {
         std::uint8_t *red = buffers.get() + 3 * count * std::size_t(worker);
-        return MedianRows{red, red + count, red + 2 * count};
+        return ValueRows{red, red + count, red + 2 * count};
     };
     const auto firstRowOf = [&](int worker) { return int(qint64(rows) * worker / workers); };
     // Workers take the lower bands; whatever no thread could be started for stays here.
@@ -87,14 +87,14 @@ bool paintMedianRows(const PlaneRows &planes, std::uint8_t *bits, qsizetype byte
     for (int worker = workers - 1; worker >= 1; --worker) {
         const int first = firstRowOf(worker);
         const int end = ownEnd;
-        const MedianRows out = rowsOf(worker);
+        const ValueRows out = rowsOf(worker);
         try {
-            threads.emplace_back([=, &planes] { paintRows(planes, out, bits, bytesPerLine, width, first, end); });
+            threads.emplace_back([=, &options, &planes] { paintRows(options, planes, out, bits, bytesPerLine, width, first, end); });
         } catch (const std::exception &) { // no thread, or no room to hold one
             break;
         }
         ownEnd = first;
     }
-    paintRows(planes, rowsOf(0), bits, bytesPerLine, width, 0, ownEnd);
+    paintRows(options, planes, rowsOf(0), bits, bytesPerLine, width, 0, ownEnd);
     return true;
 }

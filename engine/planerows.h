@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/stackmode.h"
+
 #include <QImage>
 
 #include <cstddef>
@@ -8,7 +10,7 @@
 // Splits RGB32 words into three byte rows.
 void splitRow(const QRgb *source, std::uint8_t *red, std::uint8_t *green, std::uint8_t *blue, int width);
 
-// Channel planes as the median reads them: rows of rowLength bytes, images imageStride apart.
+// Channel planes as the stack modes read them: rows of rowLength bytes, images imageStride apart.
 struct PlaneRows {
     const std::uint8_t *red;
     const std::uint8_t *green;
@@ -18,7 +20,8 @@ struct PlaneRows {
     int rowLength;
 };
 
-// Writes the medians of plane rows [0, rows) over `width` pixels of the picture rows that
+// Writes the stacked values of plane rows [0, rows) over `width` pixels of the picture rows that
 // start at `bits`, spread over every core; returns when all are written. False, with nothing
 // written, when the memory for the workers' rows cannot be had.
-bool paintMedianRows(const PlaneRows &planes, std::uint8_t *bits, qsizetype bytesPerLine, int width, int rows);
+bool paintStackRows(const StackOptions &options, const PlaneRows &planes, std::uint8_t *bits, qsizetype bytesPerLine,
+                    int width, int rows);

@@ -171,7 +171,7 @@ bool SpilledPlanes::copyImage(int index, const QImage &picture)
     return true;
 }
 
-bool SpilledPlanes::paintMedians(QImage &surface)
+bool SpilledPlanes::paint(QImage &surface, const StackOptions &options)
 {
     const QSize painted = m_area.boundedTo(surface.size());
     if (!valid() || m_error)
@@ -198,7 +198,7 @@ bool SpilledPlanes::paintMedians(QImage &surface)
                              stride, offset(channel, index, first)))
                     return false;
         const std::uint8_t *red = band.get();
-        if (!paintMedianRows({red, red + std::size_t(m_count) * stride, red + 2 * std::size_t(m_count) * stride, stride,
+        if (!paintStackRows(options, {red, red + std::size_t(m_count) * stride, red + 2 * std::size_t(m_count) * stride, stride,
                               m_count, m_area.width()},
                              bits + first * bytesPerLine, bytesPerLine, painted.width(), rows))
             return fail(ENOMEM);

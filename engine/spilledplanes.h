@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/scratchio.h"
+#include "engine/stackmode.h"
 
 #include <QImage>
 #include <QSize>
@@ -35,9 +36,9 @@ public:
     // False once anything failed.
     bool copyImage(int index, const QImage &picture);
 
-    // Writes the medians over the part of the area that the surface covers. On a failure
+    // Writes the stacked values over the part of the area that the surface covers. On a failure
     // part-way, false, and the bands before it hold medians already.
-    bool paintMedians(QImage &surface);
+    bool paint(QImage &surface, const StackOptions &options);
 
 private:
     std::int64_t offset(int channel, int index, int row) const;

@@ -53,12 +53,12 @@ bool StackPlanes::copyImage(int index, const QImage &picture)
     return spilled && spilled->copyImage(index, picture);
 }
 
-bool StackPlanes::paintMedians(QImage &surface)
+bool StackPlanes::paint(QImage &surface, const StackOptions &options)
 {
     if (auto *planes = std::get_if<ChannelPlanes>(&m_planes))
-        return planes->paintMedians(surface);
+        return planes->paint(surface, options);
     auto *spilled = std::get_if<SpilledPlanes>(&m_planes);
-    return spilled && spilled->paintMedians(surface);
+    return spilled && spilled->paint(surface, options);
 }
 
 int StackPlanes::error() const

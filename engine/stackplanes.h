@@ -31,8 +31,8 @@ public:
     void prefault(int index) const;
     // False, and error() says why, when the image could not be stored; the planes are then spoilt.
     bool copyImage(int index, const QImage &picture);
-    // False, and error() says why, when the medians could not all be painted.
-    bool paintMedians(QImage &surface);
+    // False, and error() says why, when the stacked values could not all be painted.
+    bool paint(QImage &surface, const StackOptions &options);
     // The errno of the failure; ENOMEM when memory ran out.
     int error() const;
 

@@ -32,19 +32,27 @@ std::jthread faultInPlanes(const StackPlanes &planes, int count)
 
 } // namespace
 
-StackRun::StackRun(QSize area, const QStringList &paths, const StackResources &resources)
-    : m_area(area), m_count(int(paths.size()))
+StackRun::StackRun(QSize area, const QStringList &paths, const StackResources &resources,
+                   const StackOptions &options)
+    : m_area(area), m_count(int(paths.size())), m_options(options)
 {
-    ScratchIo &io = resources.io ? *resources.io : ScratchIo::system();
-    m_planes.emplace(area, m_count, resources.memory(), resources.scratchFolder, io);
-    if (!m_planes->valid())
+    const std::optional<std::uint64_t> budget = resources.memory();
+    if (needsAllSamples(options.mode)) {
+        ScratchIo &io = resources.io ? *resources.io : ScratchIo::system();
+        m_planes.emplace(area, m_count, budget, resources.scratchFolder, io);
+    } else if (!budget || RunningStack::bytesNeeded(area, options.mode) + decodingRoom(area) <= *budget) {
+        m_running.emplace(area, options.mode);
+    }
+    m_refused = !(m_planes ? m_planes->valid() : m_running && m_running->valid());
+    if (m_refused)
         return;
     m_ahead.emplace(resources.pool ? *resources.pool : DecodePool::shared(), resources.decoder, paths,
                     std::int64_t(decodingRoom(area)));
     // Frames the loop is done with come back for the next decodes: the caller's, and those in
     // flight and in the room of the frames ahead.
     keepFrameBuffers(KeptFrames);
-    m_faulting = faultInPlanes(*m_planes, m_count);
+    if (m_planes)
+        m_faulting = faultInPlanes(*m_planes, m_count);
 }
 
 StackRun::~StackRun()
@@ -54,7 +62,7 @@ StackRun::~StackRun()
 
 std::optional<QString> StackRun::refusal() const
 {
-    if (!m_planes || m_planes->valid())
+    if (!m_refused)
         return std::nullopt;
     return QStringLiteral("Not enough memory to stack %1 images of %2 x %3 pixels.")
         .arg(m_count)
@@ -74,6 +82,10 @@ void StackRun::skip(int index)
 
 std::optional<QString> StackRun::add(int index, const QImage &frame)
 {
+    if (m_running) {
+        m_running->add(frame);
+        return std::nullopt;
+    }
     if (m_planes->copyImage(index, frame))
         return std::nullopt;
     endLoading();
@@ -92,12 +104,17 @@ void StackRun::endLoading()
 std::optional<QString> StackRun::finish(QImage &surface)
 {
     endLoading();
+    if (m_running) {
+        const bool done = m_running->paint(surface);
+        m_running.reset();
+        return done ? std::nullopt : std::optional(systemReason(ENOMEM));
+    }
     // Planes on disk can fail part-way; they paint a copy, which replaces the surface whole.
     const bool spilled = m_planes->spilled();
     QImage painted = spilled ? surface.copy() : QImage();
     if (spilled && painted.isNull() && !surface.isNull())
         return systemReason(ENOMEM);
-    const bool done = m_planes->paintMedians(spilled ? painted : surface);
+    const bool done = m_planes->paint(spilled ? painted : surface, m_options);
     const int error = m_planes->error();
     m_planes.reset();
     if (!done)

@@ -3,7 +3,9 @@
 #include "engine/decodepool.h"
 #include "engine/imageloader.h"
 #include "engine/memorybudget.h"
+#include "engine/runningstack.h"
 #include "engine/scratchio.h"
+#include "engine/stackmode.h"
 #include "engine/stackplanes.h"
 
 #include <QImage>
@@ -30,13 +32,16 @@ struct StackResources {
     ScratchIo *io = nullptr; // the system's calls
 };
 
-// One median stack over the files of a list: made for the stacked area, it reads the files
-// ahead on the decode pool, takes each frame by its index and ends with the medians painted, or
-// the system's reason why they could not be. Frames come from one thread, in any order.
+// One stack over the files of a list: made for the stacked area and a mode, it reads the files
+// ahead on the decode pool, takes each frame by its index and ends with the stacked values
+// painted, or the system's reason why they could not be. Frames come from one thread, in any
+// order. The median and sigma clipping keep every sample, in memory or in a scratch file; the
+// others fold each frame into running values.
 class StackRun {
 public:
     // An empty path is a frame the caller brings itself; it is not read ahead, nor taken.
-    StackRun(QSize area, const QStringList &paths, const StackResources &resources = {});
+    StackRun(QSize area, const QStringList &paths, const StackResources &resources = {},
+             const StackOptions &options = {});
     ~StackRun();
     StackRun(const StackRun &) = delete;
     StackRun &operator=(const StackRun &) = delete;
@@ -58,14 +63,17 @@ public:
     // nothing of it reaches a later run. finish() does it too.
     void endLoading();
 
-    // Paints the medians over the part of `surface` inside the area and frees the planes;
-    // nullopt, or the reason, with the surface left as it was.
+    // Paints the stacked values over the part of `surface` inside the area and frees what the
+    // run holds; nullopt, or the reason, with the surface left as it was.
     std::optional<QString> finish(QImage &surface);
 
 private:
     QSize m_area;
     int m_count;
+    StackOptions m_options;
+    bool m_refused = false;
     std::optional<StackPlanes> m_planes;
+    std::optional<RunningStack> m_running;
     std::optional<FramesAhead> m_ahead;
     std::jthread m_faulting;
 };

@@ -197,7 +197,7 @@ void fuzzOps(const std::uint8_t *data, std::size_t size)
     for (int i = 0; i < count; ++i)
         planes.copyImage(i, held[static_cast<std::size_t>(i)]);
     fast = held.back().copy();
-    planes.paintMedians(fast);
+    planes.paint(fast, {});
     slow = held.back().copy();
     referenceMedian(slow, held, units, scaleWidth(canvas, units), scaleHeight(canvas, units));
     check(sameBytes(fast, slow), "median differs from the reference");

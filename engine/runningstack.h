@@ -1,0 +1,39 @@
+#pragma once
+
+#include "engine/stackmode.h"
+
+#include <QImage>
+#include <QSize>
+
+#include <cstdint>
+#include <memory>
+
+// A mean, minimum or maximum stack folded frame by frame into running values per pixel, so that
+// any number of frames (up to 65535 for the mean, whose sums are 32 bits) needs the memory of
+// the area alone.
+class RunningStack {
+public:
+    // valid() false when the memory cannot be had.
+    RunningStack(QSize area, StackMode mode);
+    static std::uint64_t bytesNeeded(QSize area, StackMode mode);
+    bool valid() const;
+
+    // Folds in the frame's part inside the area; beyond a smaller frame's edges it counts black.
+    void add(const QImage &frame);
+
+    // Paints the result of the frames added over the part of the area that the surface covers.
+    // False, with the surface as it was, when it cannot be detached for want of memory.
+    bool paint(QImage &surface) const;
+
+private:
+    void addToSums(const QImage &frame);
+    void addToExtreme(const QImage &frame);
+
+    QSize m_area;
+    StackMode m_mode;
+    std::uint32_t m_frames = 0;
+    // Mean: one sum per byte of each RGB32 word, alpha's included so that rows add as they lie.
+    std::unique_ptr<std::uint32_t[]> m_sums;
+    // Minimum or maximum: the running extreme as an RGB32 picture.
+    QImage m_extreme;
+};

@@ -1,0 +1,120 @@
+// Every stack mode through a whole run, against the plain definitions, on seeded data.
+#include "engine/stackrun.h"
+#include "reference/stackmodes.h"
+#include "support/images.h"
+
+#include <QtTest>
+
+#include <random>
+
+namespace {
+
+const StackResources inMemory{.memory = [] { return std::optional<std::uint64_t>(); }};
+
+// Values around a level with noise and, now and then, an outlier: what clipping must reject.
+QImage burstFrame(QSize size, std::mt19937 &random)
+{
+    QImage frame(size, QImage::Format_RGB32);
+    std::uniform_int_distribution<int> noise(-6, 6), any(0, 255), odds(0, 9);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x) {
+            const auto channel = [&](int level) { return odds(random) == 0 ? any(random) : std::clamp(level + noise(random), 0, 255); };
+            frame.setPixel(x, y, qRgb(channel(40 + 20 * x), channel(200), channel(128 + 10 * y)));
+        }
+    return frame;
+}
+
+// The run's pixel (x, y) from the samples the frames give there: black beyond a smaller frame.
+QImage expectedStack(const StackOptions &options, const std::vector<QImage> &frames, QSize area)
+{
+    QImage expected(area, QImage::Format_RGB32);
+    for (int y = 0; y < area.height(); ++y)
+        for (int x = 0; x < area.width(); ++x) {
+            std::vector<int> red, green, blue;
+            for (const QImage &frame : frames) {
+                const QRgb p = frame.rect().contains(x, y) ? frame.pixel(x, y) : qRgb(0, 0, 0);
+                red.push_back(qRed(p));
+                green.push_back(qGreen(p));
+                blue.push_back(qBlue(p));
+            }
+            expected.setPixel(x, y, qRgb(referenceStack(options, red), referenceStack(options, green),
+                                         referenceStack(options, blue)));
+        }
+    return expected;
+}
+
+} // namespace
+
+class TestStackModes : public QObject {
+    Q_OBJECT
+private slots:
+    void modesMatchTheirDefinitions_data();
+    void modesMatchTheirDefinitions();
+    void clippingBeyondSixtyFourBits();
+};
+
+void TestStackModes::modesMatchTheirDefinitions_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("kappa");
+    QTest::addColumn<int>("frames");
+    QTest::addColumn<bool>("mixedSizes");
+    const std::pair<const char *, StackMode> modes[] = {
+        {"median", StackMode::Median}, {"mean", StackMode::Mean}, {"sigma", StackMode::SigmaClippedMean},
+        {"minimum", StackMode::Minimum}, {"maximum", StackMode::Maximum}};
+    for (const auto &[name, mode] : modes)
+        for (const int frames : {2, 3, 10, 21, 64, 65, 200})
+            for (const bool mixed : {false, true})
+                QTest::addRow("%s of %d%s", name, frames, mixed ? ", sizes mixed" : "")
+                    << int(mode) << DefaultKappaHundredths << frames << mixed;
+    for (const int kappa : {100, 137, 1000})
+        QTest::addRow("sigma, kappa %d", kappa) << int(StackMode::SigmaClippedMean) << kappa << 15 << false;
+}
+
+void TestStackModes::modesMatchTheirDefinitions()
+{
+    QFETCH(int, mode);
+    QFETCH(int, kappa);
+    QFETCH(int, frames);
+    QFETCH(bool, mixedSizes);
+    const QSize area(9, 5);
+    std::mt19937 random(std::uint32_t(frames * 31 + mode * 7 + kappa));
+    std::vector<QImage> pictures;
+    for (int i = 0; i < frames; ++i) {
+        // Every third frame smaller, every fifth larger: black beyond the one, cropped the other.
+        const QSize size = !mixedSizes ? area : i % 3 == 1 ? QSize(6, 3) : i % 5 == 2 ? QSize(12, 7) : area;
+        pictures.push_back(burstFrame(size, random));
+    }
+    const StackOptions options{StackMode(mode), kappa};
+    StackRun run(area, QStringList(frames, QString()), inMemory, options);
+    QVERIFY(!run.refusal());
+    for (int i = 0; i < frames; ++i)
+        QVERIFY(!run.add(i, pictures[std::size_t(i)]));
+    QImage result(area, QImage::Format_RGB32);
+    result.fill(0xff123456u);
+    QVERIFY(!run.finish(result));
+    QCOMPARE_PIXELS(result, expectedStack(options, pictures, area));
+}
+
+void TestStackModes::clippingBeyondSixtyFourBits()
+{
+    // Past 23000 samples the kernel's products need 128 bits.
+    const int n = 23'100;
+    std::mt19937 random(5);
+    std::vector<std::uint8_t> samples(std::size_t(n) * 2);
+    std::vector<int> first, second;
+    for (int i = 0; i < n; ++i) {
+        samples[2 * std::size_t(i)] = std::uint8_t(i % 7 == 0 ? 255 : 100 + random() % 5);
+        samples[2 * std::size_t(i) + 1] = std::uint8_t(random() % 256);
+        first.push_back(samples[2 * std::size_t(i)]);
+        second.push_back(samples[2 * std::size_t(i) + 1]);
+    }
+    std::uint8_t out[2] = {};
+    sigmaClippedMeanRow(samples.data(), 2, n, DefaultKappaHundredths, out, 2);
+    const StackOptions sigma{StackMode::SigmaClippedMean, DefaultKappaHundredths};
+    QCOMPARE(out[0], referenceStack(sigma, first));
+    QCOMPARE(out[1], referenceStack(sigma, second));
+}
+
+QTEST_MAIN(TestStackModes)
+#include "tst_stackmodes.moc"
