@@ -161,6 +161,16 @@ QByteArray tiffWithUnknownTag()
     return tiff;
 }
 
+// The first half of a 64 x 48 JPEG: libjpeg fills the rest with grey and warns.
+QByteArray firstHalfOfJpeg(std::uint32_t seed)
+{
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter(&buffer, "jpeg").write(randomPicture(64, 48, seed));
+    return jpeg.left(jpeg.size() / 2);
+}
+
 void writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
@@ -426,14 +436,7 @@ void CliTest::failures()
 void CliTest::qtWarningsNameTheFile()
 {
     // libjpeg fills what is missing with grey and warns: the load succeeds, the warning names the file.
-    QByteArray jpeg;
-    QBuffer buffer(&jpeg);
-    QVERIFY(buffer.open(QIODevice::WriteOnly));
-    QVERIFY(QImageWriter(&buffer, "jpeg").write(randomPicture(64, 48, 51)));
-    QFile truncated(m_dir.filePath("truncated.jpg"));
-    QVERIFY(truncated.open(QIODevice::WriteOnly));
-    truncated.write(jpeg.left(jpeg.size() / 2));
-    truncated.close();
+    writeFile(m_dir.filePath("truncated.jpg"), firstHalfOfJpeg(51));
     const Outcome run = runCli({"brighten", "-o", "truncated.bmp", "truncated.jpg"}, m_dir.path());
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(run.err.startsWith("ombrelux-cli: truncated.jpg: "), run.err.constData());
@@ -473,11 +476,7 @@ void CliTest::decoderMessages()
     QTemporaryDir dir;
     writeFile(dir.filePath("text.png"), pngWithText({5, 4}, "tEXt"));
     writeFile(dir.filePath("idat.png"), pngWithText({5, 4}, "IDAT"));
-    QByteArray jpeg;
-    QBuffer buffer(&jpeg);
-    QVERIFY(buffer.open(QIODevice::WriteOnly));
-    QVERIFY(QImageWriter(&buffer, "jpeg").write(randomPicture(64, 48, 62)));
-    writeFile(dir.filePath("half.jpg"), jpeg.left(jpeg.size() / 2));
+    writeFile(dir.filePath("half.jpg"), firstHalfOfJpeg(62));
     writeFile(dir.filePath("tag.tif"), tiffWithUnknownTag());
     writeFile(dir.filePath("tiff.png"), tiffWithUnknownTag());
     // A first frame that takes the loop a while to copy, and one over 3 times its area.
