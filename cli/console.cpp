@@ -2,16 +2,28 @@
 
 #include "engine/imageloader.h"
 
+#include <QSet>
+
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <map>
 #include <mutex>
+#include <string>
+#include <thread>
 
 namespace {
 
 std::mutex lineLock;
+// The terminal's own stream, taken before `stderr` is routed through sayLibraryOutput().
+FILE *const console = stderr;
 bool progressWanted = false;
 bool progressShown = false;
+// "path\ntext" of each decoder message said so far.
+QSet<QString> said;
+// What a thread wrote to `stderr` after its last newline.
+std::map<std::thread::id, std::string> partialLines;
 
 // Carriage return, then "erase to end of line": the next text starts on a clean line.
 constexpr char ClearLine[] = "\r\033[K";
@@ -19,15 +31,82 @@ constexpr char ClearLine[] = "\r\033[K";
 void clearProgressLocked()
 {
     if (progressShown)
-        std::fputs(ClearLine, stderr);
+        std::fputs(ClearLine, console);
     progressShown = false;
+}
+
+void reportLocked(const QString &text)
+{
+    clearProgressLocked();
+    std::fprintf(console, "ombrelux-cli: %s\n", text.toLocal8Bit().constData());
+}
+
+// Each line gets the prefix and the file this thread decodes, once per file: qtiff reads a
+// file's first directory twice, and decode-ahead reads again at its turn the header of a frame
+// that did not fit its room, and each time the decoder says the same.
+void sayForDecoderLocked(const QString &text)
+{
+    const QString path = pathBeingDecoded();
+    for (const QString &line : text.split(u'\n')) {
+        const QString trimmed = line.trimmed();
+        if (trimmed.isEmpty())
+            continue;
+        if (path.isEmpty()) {
+            reportLocked(trimmed);
+            continue;
+        }
+        const QString key = path + u'\n' + trimmed;
+        if (said.contains(key))
+            continue;
+        said.insert(key);
+        reportLocked(path + QStringLiteral(": ") + trimmed);
+    }
 }
 
 void qtMessage(QtMsgType, const QMessageLogContext &, const QString &text)
 {
-    const QString path = pathBeingDecoded();
-    // Some decoders end their messages with a newline; report() adds its own.
-    report(path.isEmpty() ? text.trimmed() : path + QStringLiteral(": ") + text.trimmed());
+    const std::lock_guard lock(lineLock);
+    sayForDecoderLocked(text);
+}
+
+// libpng's error handler (Qt installs only a warning one) and libtiff's (qtiff installs none)
+// print to `stderr` in pieces: a line is said once its newline comes, so that lines of
+// threads decoding at once do not mix. Called on the writing thread, under the stream's lock.
+ssize_t sayLibraryOutput(void *, const char *data, size_t size)
+{
+    const std::lock_guard lock(lineLock);
+    std::string &pending = partialLines[std::this_thread::get_id()];
+    pending.append(data, size);
+    if (const std::size_t end = pending.rfind('\n'); end != std::string::npos) {
+        sayForDecoderLocked(QString::fromLocal8Bit(pending.data(), qsizetype(end)));
+        pending.erase(0, end + 1);
+    }
+    if (pending.empty())
+        partialLines.erase(std::this_thread::get_id());
+    return ssize_t(size);
+}
+
+// Runs after the decoding workers are joined.
+void sayUnfinishedLines()
+{
+    const std::lock_guard lock(lineLock);
+    for (const auto &[thread, text] : partialLines)
+        sayForDecoderLocked(QString::fromLocal8Bit(text.data(), qsizetype(text.size())));
+    partialLines.clear();
+}
+
+void routeLibraryOutput()
+{
+    cookie_io_functions_t functions{};
+    functions.write = sayLibraryOutput;
+    FILE *const stream = fopencookie(nullptr, "w", functions);
+    if (!stream)
+        return;
+    // Unbuffered: each piece reaches sayLibraryOutput() on the thread that wrote it.
+    std::setvbuf(stream, nullptr, _IONBF, 0);
+    std::atexit(sayUnfinishedLines);
+    // glibc's `stderr` is a variable that libraries read at each call.
+    stderr = stream;
 }
 
 } // namespace
@@ -43,8 +122,8 @@ void showProgress(const QString &step)
     const std::lock_guard lock(lineLock);
     if (!progressWanted)
         return;
-    std::fprintf(stderr, "%s%s", ClearLine, step.toLocal8Bit().constData());
-    std::fflush(stderr);
+    std::fprintf(console, "%s%s", ClearLine, step.toLocal8Bit().constData());
+    std::fflush(console);
     progressShown = true;
 }
 
@@ -57,11 +136,11 @@ void endProgress()
 void report(const QString &text)
 {
     const std::lock_guard lock(lineLock);
-    clearProgressLocked();
-    std::fprintf(stderr, "ombrelux-cli: %s\n", text.toLocal8Bit().constData());
+    reportLocked(text);
 }
 
-void reportQtMessages()
+void reportDecoderMessages()
 {
+    routeLibraryOutput();
     qInstallMessageHandler(qtMessage);
 }

@@ -15,5 +15,7 @@ void endProgress();
 // One line "ombrelux-cli: text", after clearing any progress line.
 void report(const QString &text);
 
-// Qt's own warnings ("Corrupt JPEG data ...") get the prefix and the file being decoded.
-void reportQtMessages();
+// Qt's warnings ("Corrupt JPEG data ...") and what libraries print to stderr themselves
+// ("libpng error: ...", libtiff's warnings) get the prefix and the file being decoded, each
+// message once per file. Call before any thread starts.
+void reportDecoderMessages();

@@ -3,9 +3,11 @@
 #include "support/images.h"
 
 #include <QBuffer>
+#include <QImageReader>
 #include <QImageWriter>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
 
 #include <array>
@@ -116,6 +118,66 @@ void writeHugeBmpHeader(const QString &path)
     file.write(bmp);
 }
 
+// Flips a bit of the CRC of the first chunk of this type.
+QByteArray withBadCrc(QByteArray png, const QByteArray &type)
+{
+    const qsizetype at = png.indexOf(type);
+    const auto length = qsizetype(qFromBigEndian<quint32>(png.constData() + at - 4));
+    png[at + 4 + length] = char(png[at + 4 + length] ^ 1);
+    return png;
+}
+
+// A PNG of this size with a tEXt chunk, whose CRC is bad when the chunk is named.
+QByteArray pngWithText(QSize size, const QByteArray &badChunk = {})
+{
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    writer.setText(QStringLiteral("Comment"), QStringLiteral("ombrelux"));
+    writer.write(randomPicture(size.width(), size.height(), 61));
+    return badChunk.isEmpty() ? png : withBadCrc(png, badChunk);
+}
+
+// A 2 x 2 RGB TIFF, uncompressed in one strip, with a private tag libtiff does not know.
+QByteArray tiffWithUnknownTag()
+{
+    const std::array<std::array<quint32, 4>, 11> tags{{{256, 3, 1, 2}, {257, 3, 1, 2}, {258, 3, 3, 146},
+        {259, 3, 1, 1}, {262, 3, 1, 2}, {273, 4, 1, 152}, {277, 3, 1, 3}, {278, 3, 1, 2}, {279, 4, 1, 12},
+        {284, 3, 1, 1}, {65000, 3, 1, 7}}};
+    QByteArray tiff("II*\0", 4);
+    appendLe(tiff, 8, 4);
+    appendLe(tiff, quint32(tags.size()), 2);
+    for (const auto &[tag, type, count, value] : tags) {
+        appendLe(tiff, tag, 2);
+        appendLe(tiff, type, 2);
+        appendLe(tiff, count, 4);
+        appendLe(tiff, value, 4);
+    }
+    appendLe(tiff, 0, 4);
+    for (int i = 0; i < 3; ++i)
+        appendLe(tiff, 8, 2);
+    tiff.append(12, '\x40');
+    return tiff;
+}
+
+// The first half of a 64 x 48 JPEG: libjpeg fills the rest with grey and warns.
+QByteArray firstHalfOfJpeg(std::uint32_t seed)
+{
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter(&buffer, "jpeg").write(randomPicture(64, 48, seed));
+    return jpeg.left(jpeg.size() / 2);
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
 QByteArray contents(const QString &path)
 {
     QFile file(path);
@@ -183,6 +245,8 @@ private slots:
     void failures_data();
     void failures();
     void qtWarningsNameTheFile();
+    void decoderMessages_data();
+    void decoderMessages();
     void helpAndVersion_data();
     void helpAndVersion();
 
@@ -372,18 +436,60 @@ void CliTest::failures()
 void CliTest::qtWarningsNameTheFile()
 {
     // libjpeg fills what is missing with grey and warns: the load succeeds, the warning names the file.
-    QByteArray jpeg;
-    QBuffer buffer(&jpeg);
-    QVERIFY(buffer.open(QIODevice::WriteOnly));
-    QVERIFY(QImageWriter(&buffer, "jpeg").write(randomPicture(64, 48, 51)));
-    QFile truncated(m_dir.filePath("truncated.jpg"));
-    QVERIFY(truncated.open(QIODevice::WriteOnly));
-    truncated.write(jpeg.left(jpeg.size() / 2));
-    truncated.close();
+    writeFile(m_dir.filePath("truncated.jpg"), firstHalfOfJpeg(51));
     const Outcome run = runCli({"brighten", "-o", "truncated.bmp", "truncated.jpg"}, m_dir.path());
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(run.err.startsWith("ombrelux-cli: truncated.jpg: "), run.err.constData());
     QVERIFY2(everyLinePrefixed(run.err), run.err.constData());
+}
+
+void CliTest::decoderMessages_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("damaged");
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<int>("exitCode");
+    const auto brighten = [](const QString &input) { return QStringList{"brighten", "-o", "out.bmp", input}; };
+    QTest::newRow("PNG, ancillary chunk CRC") << brighten("text.png") << "text.png"
+                                               << QByteArray("libpng warning: tEXt: CRC error") << 0;
+    QTest::newRow("PNG, IDAT CRC") << brighten("idat.png") << "idat.png" << QByteArray("libpng error: IDAT: CRC error") << 1;
+    QTest::newRow("truncated JPEG") << brighten("half.jpg") << "half.jpg"
+                                    << QByteArray("Corrupt JPEG data: premature end of data segment") << 0;
+    QTest::newRow("TIFF, unknown tag") << brighten("tag.tif") << "tag.tif"
+                                       << QByteArray("Unknown field with tag 65000") << 0;
+    QTest::newRow("TIFF named .png") << brighten("tiff.png") << "tiff.png" << QByteArray("Unknown field with tag 65000")
+                                     << 0;
+    // Beyond the room of frames read ahead: its header is read by a worker, then again at its turn.
+    QTest::newRow("PNG frame beyond the decode-ahead room")
+        << QStringList{"median", "-o", "out.bmp", "first.bmp", "wide.png"} << "wide.png"
+        << QByteArray("libpng warning: tEXt: CRC error") << 0;
+}
+
+void CliTest::decoderMessages()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, damaged);
+    QFETCH(QByteArray, message);
+    QFETCH(int, exitCode);
+    if (message.contains("tag 65000") && !QImageReader::supportedImageFormats().contains("tiff"))
+        QSKIP("no TIFF plugin");
+    QTemporaryDir dir;
+    writeFile(dir.filePath("text.png"), pngWithText({5, 4}, "tEXt"));
+    writeFile(dir.filePath("idat.png"), pngWithText({5, 4}, "IDAT"));
+    writeFile(dir.filePath("half.jpg"), firstHalfOfJpeg(62));
+    writeFile(dir.filePath("tag.tif"), tiffWithUnknownTag());
+    writeFile(dir.filePath("tiff.png"), tiffWithUnknownTag());
+    // A first frame that takes the loop a while to copy, and one over 3 times its area.
+    QImage first(800, 600, QImage::Format_RGB32);
+    first.fill(Qt::darkCyan);
+    QVERIFY(first.save(dir.filePath("first.bmp")));
+    writeFile(dir.filePath("wide.png"), withBadCrc(pngWithText({1600, 1200}), "tEXt"));
+
+    const Outcome run = runCli(arguments, dir.path());
+    QCOMPARE(run.exitCode, exitCode);
+    for (const QByteArray &line : run.err.trimmed().split('\n'))
+        QVERIFY2(line.startsWith("ombrelux-cli: ") && line.contains(damaged.toLocal8Bit()), run.err.constData());
+    QVERIFY2(run.err.count(message) == 1, run.err.constData());
 }
 
 void CliTest::helpAndVersion_data()
