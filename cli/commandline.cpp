@@ -1,6 +1,11 @@
 #include "cli/commandline.h"
 
+#include "cli/framelist.h"
+
 #include <QCommandLineParser>
+#include <QRegularExpression>
+
+#include <algorithm>
 
 namespace {
 
@@ -11,8 +16,8 @@ Request usageError(const QString &error)
 
 std::optional<Command> commandNamed(const QString &name)
 {
-    if (name == u"median")
-        return Command::Median;
+    if (name == u"median" || name == u"stack")
+        return Command::Stack;
     if (name == u"subtract")
         return Command::Subtract;
     if (name == u"brighten")
@@ -24,13 +29,62 @@ std::optional<Command> commandNamed(const QString &name)
 QString countProblem(Command command, qsizetype count)
 {
     switch (command) {
-    case Command::Median:
-        return count >= 2 ? QString() : QStringLiteral("median needs two or more frames");
+    case Command::Stack:
+        return count >= 2 ? QString() : QStringLiteral("a stack needs two or more frames");
     case Command::Subtract:
         return count == 2 ? QString() : QStringLiteral("subtract takes exactly IMAGE and SECOND");
     case Command::Brighten:
         return count == 1 ? QString() : QStringLiteral("brighten takes exactly one IMAGE");
     }
+    return {};
+}
+
+std::optional<StackMode> modeNamed(const QString &name)
+{
+    const std::pair<const char16_t *, StackMode> modes[] = {{u"median", StackMode::Median},
+                                                            {u"mean", StackMode::Mean},
+                                                            {u"min", StackMode::Minimum},
+                                                            {u"max", StackMode::Maximum},
+                                                            {u"sigma", StackMode::SigmaClippedMean}};
+    for (const auto &[modeName, mode] : modes)
+        if (name == modeName)
+            return mode;
+    return std::nullopt;
+}
+
+// "2.5" or "2.50" as 250; nullopt beyond 1 to 10 or past two decimals.
+std::optional<int> kappaHundredths(const QString &text)
+{
+    static const QRegularExpression decimal(QStringLiteral("^([0-9]{1,2})(?:\\.([0-9]{1,2}))?$"));
+    const QRegularExpressionMatch match = decimal.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const int hundredths = match.captured(1).toInt() * 100 + match.captured(2).leftJustified(2, u'0').toInt();
+    if (hundredths < 100 || hundredths > 1000)
+        return std::nullopt;
+    return hundredths;
+}
+
+// `stack` names its mode, `median` is its own; --kappa belongs to sigma alone.
+QString stackProblem(const QCommandLineParser &parser, const QString &command, const QCommandLineOption &mode,
+                     const QCommandLineOption &kappa, StackOptions &options)
+{
+    if (command == u"stack") {
+        if (!parser.isSet(mode))
+            return QStringLiteral("stack needs --mode median|mean|min|max|sigma");
+        const std::optional<StackMode> named = modeNamed(parser.value(mode));
+        if (!named)
+            return QStringLiteral("unknown --mode '%1': it is median, mean, min, max or sigma").arg(parser.value(mode));
+        options.mode = *named;
+    }
+    if (!parser.isSet(kappa))
+        return {};
+    if (options.mode != StackMode::SigmaClippedMean)
+        return QStringLiteral("--kappa goes with --mode sigma only");
+    const std::optional<int> hundredths = kappaHundredths(parser.value(kappa));
+    if (!hundredths)
+        return QStringLiteral("--kappa takes 1.00 to 10.00 with at most two decimals, not '%1'").arg(parser.value(kappa));
+    options.kappaHundredths = *hundredths;
     return {};
 }
 
@@ -53,9 +107,15 @@ Request parseCommandLine(const QStringList &arguments)
     const QCommandLineOption quiet(QStringLiteral("quiet"));
     const QCommandLineOption output(QStringLiteral("o"), QString(), QStringLiteral("OUT"));
     const QCommandLineOption passes(QStringLiteral("passes"), QString(), QStringLiteral("N"));
+    const QCommandLineOption mode(QStringLiteral("mode"), QString(), QStringLiteral("MODE"));
+    const QCommandLineOption kappa(QStringLiteral("kappa"), QString(), QStringLiteral("K"));
     parser.addOptions({help, quiet, output});
     if (*command == Command::Brighten)
         parser.addOption(passes);
+    if (first == u"stack")
+        parser.addOption(mode);
+    if (*command == Command::Stack)
+        parser.addOption(kappa);
     // parse() skips the first argument, here the command; process() would exit with 1 itself.
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
@@ -69,8 +129,13 @@ Request parseCommandLine(const QStringList &arguments)
     if (!parser.isSet(output))
         return usageError(QStringLiteral("missing -o OUT"));
     job.output = parser.value(output);
-    if (const QString problem = countProblem(job.command, job.inputs.size()); !problem.isEmpty())
+    // A list's frames are counted once it is read.
+    const bool listed = std::any_of(job.inputs.cbegin(), job.inputs.cend(), isFrameList);
+    if (const QString problem = countProblem(job.command, job.inputs.size()); !problem.isEmpty() && !listed)
         return usageError(problem);
+    if (job.command == Command::Stack)
+        if (const QString problem = stackProblem(parser, first, mode, kappa, job.stack); !problem.isEmpty())
+            return usageError(problem);
     if (job.command == Command::Brighten && parser.isSet(passes)) {
         bool ok = false;
         job.passes = parser.value(passes).toInt(&ok);
@@ -89,7 +154,8 @@ Request parseCommandLine(const QStringList &arguments)
 QString helpText()
 {
     return QStringLiteral(
-               "Usage: ombrelux-cli median [--quiet] -o OUT FRAME FRAME...\n"
+               "Usage: ombrelux-cli stack [--quiet] --mode MODE [--kappa K] -o OUT FRAME FRAME...\n"
+               "  or:  ombrelux-cli median [--quiet] -o OUT FRAME FRAME...\n"
                "  or:  ombrelux-cli subtract [--quiet] -o OUT IMAGE SECOND\n"
                "  or:  ombrelux-cli brighten [--quiet] [--passes N] -o OUT IMAGE\n"
                "  or:  ombrelux-cli --help | --version\n"
@@ -97,10 +163,10 @@ QString helpText()
                "without a display.\n"
                "\n"
                "Commands:\n"
-               "  median      per pixel and per channel, the median of the frames (of an even\n"
-               "              number: the mean of the two middle values, rounded down); the\n"
-               "              result has the first frame's size, a smaller frame counts as\n"
+               "  stack       per pixel and per channel, the frames' values combined by MODE;\n"
+               "              the result has the first frame's size, a smaller frame counts as\n"
                "              black beyond its edges\n"
+               "  median      stack --mode median\n"
                "  subtract    per channel IMAGE - SECOND, at least 0, where SECOND reaches;\n"
                "              the result has IMAGE's size\n"
                "  brighten    every channel times 1.5, rounded down, at most 255\n"
@@ -109,10 +175,25 @@ QString helpText()
                "  -o OUT      write the result to OUT, replacing it whole or not at all; OUT\n"
                "              may name an input; its extension picks the format:\n"
                "              %1\n"
+               "  --mode MODE how stack combines the k values of a pixel's channel:\n"
+               "              median  the middle one (of an even number: the mean of the two\n"
+               "                      middle ones, rounded down)\n"
+               "              mean    their mean, rounded half up\n"
+               "              sigma   their mean after rejecting outliers: with n values left,\n"
+               "                      S their sum and Q their sum of squares, every value v with\n"
+               "                      (n v - S)^2 > K^2 (n Q - S^2) is dropped, in rounds while\n"
+               "                      any is, at most 10\n"
+               "              min     the darkest, for star and light trails on black\n"
+               "              max     the brightest, for star and light trails\n"
+               "              mean, min and max keep no frames: any number of them fits\n"
+               "  --kappa K   sigma's K, 1.00 to 10.00 with at most two decimals (default 2.50)\n"
                "  --passes N  brighten N times over (1 to 2147483647, default 1)\n"
                "  --quiet     no progress line on the terminal\n"
                "  -h, --help  show this help and exit\n"
                "  --version   show the version and exit\n"
+               "\n"
+               "A FRAME @FILE stands for the paths in FILE, one a line (blank lines skipped);\n"
+               "@- reads them from standard input.\n"
                "\n"
                "Inputs are read like the window reads them: BMP, JPEG, GIF, PNG and the other\n"
                "formats of Qt's image plugins, EXIF orientation applied, transparency over\n"
@@ -120,8 +201,8 @@ QString helpText()
                "\n"
                "Exit status:\n"
                "  0  success\n"
-               "  1  an input cannot be read, the output cannot be written, or neither\n"
-               "     memory nor disk can hold the stack\n"
+               "  1  an input or a list cannot be read, the output cannot be written,\n"
+               "     neither memory nor disk can hold the stack, or either fails during it\n"
                "  2  usage error\n")
         .arg(supportedExtensions().join(QStringLiteral(", ")));
 }

@@ -1,19 +1,21 @@
 #pragma once
 
 #include "cli/outputformat.h"
+#include "engine/stackmode.h"
 
 #include <QString>
 #include <QStringList>
 
-enum class Command { Median, Subtract, Brighten };
+enum class Command { Stack, Subtract, Brighten };
 
 struct Job {
-    Command command = Command::Median;
+    Command command = Command::Stack;
     bool quiet = false;
     int passes = 1;
+    StackOptions stack; // median unless `stack --mode` says otherwise
     QString output;
     OutputFormat format;
-    QStringList inputs; // as given, for messages
+    QStringList inputs; // as given, for messages; a frame "@FILE" stands for the paths in FILE
 };
 
 // What the arguments after the program name ask for. A usage error carries its message.

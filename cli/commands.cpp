@@ -2,6 +2,7 @@
 
 #include "cli/commandline.h"
 #include "cli/console.h"
+#include "cli/framelist.h"
 #include "engine/imageloader.h"
 #include "engine/pointops.h"
 #include "engine/stackrun.h"
@@ -15,6 +16,24 @@ namespace {
 
 // Every value from 2 up reaches 255 within this many passes, and 0 and 1 stay: more change nothing.
 constexpr int PassesToFixedPoint = 13;
+
+// The progress line's word for the work after loading.
+QString modeName(StackMode mode)
+{
+    switch (mode) {
+    case StackMode::Median:
+        return QStringLiteral("median");
+    case StackMode::Mean:
+        return QStringLiteral("mean");
+    case StackMode::SigmaClippedMean:
+        return QStringLiteral("sigma-clipped mean");
+    case StackMode::Minimum:
+        return QStringLiteral("minimum");
+    case StackMode::Maximum:
+        return QStringLiteral("maximum");
+    }
+    return {};
+}
 
 QString loading(qsizetype number, qsizetype count)
 {
@@ -31,7 +50,7 @@ std::optional<QImage> readInput(const QString &kind, const QString &path)
 }
 
 // Unlike the window, a frame that does not load ends the run: it would change the result unseen.
-std::optional<QImage> stackMedian(const QStringList &frames)
+std::optional<QImage> stackFrames(const QStringList &frames, const StackOptions &options)
 {
     showProgress(loading(1, frames.size()));
     // The first frame gives the stacked area, so it is decoded here and not read ahead.
@@ -41,7 +60,7 @@ std::optional<QImage> stackMedian(const QStringList &frames)
     const QSize area = first->size();
     QStringList ahead = frames;
     ahead.first().clear();
-    StackRun run(area, ahead);
+    StackRun run(area, ahead, {}, options);
     if (const std::optional<QString> refusal = run.refusal()) {
         report(*refusal);
         return std::nullopt;
@@ -63,13 +82,13 @@ std::optional<QImage> stackMedian(const QStringList &frames)
             return cannotStack(*failure);
     }
     run.endLoading();
-    showProgress(QStringLiteral("median"));
-    QImage medians(area, QImage::Format_RGB32);
-    if (medians.isNull() && !area.isEmpty())
+    showProgress(modeName(options.mode));
+    QImage stacked(area, QImage::Format_RGB32);
+    if (stacked.isNull() && !area.isEmpty())
         return cannotStack(QString::fromLocal8Bit(std::strerror(ENOMEM)));
-    if (const std::optional<QString> failure = run.finish(medians))
+    if (const std::optional<QString> failure = run.finish(stacked))
         return cannotStack(*failure);
-    return medians;
+    return stacked;
 }
 
 std::optional<QImage> subtractSecond(const QStringList &inputs)
@@ -102,8 +121,8 @@ std::optional<QImage> brightenPasses(const QString &input, int passes)
 std::optional<QImage> compute(const Job &job)
 {
     switch (job.command) {
-    case Command::Median:
-        return stackMedian(job.inputs);
+    case Command::Stack:
+        return stackFrames(job.inputs, job.stack);
     case Command::Subtract:
         return subtractSecond(job.inputs);
     case Command::Brighten:
@@ -114,9 +133,23 @@ std::optional<QImage> compute(const Job &job)
 
 } // namespace
 
-ExitStatus runJob(const Job &job)
+ExitStatus runJob(const Job &given)
 {
-    enableProgress(!job.quiet);
+    enableProgress(!given.quiet);
+    Job job = given;
+    if (job.command == Command::Stack) {
+        QString failure;
+        const std::optional<QStringList> frames = expandFrameLists(job.inputs, failure);
+        if (!frames) {
+            report(failure);
+            return ExitStatus::Failure;
+        }
+        if (frames->size() < 2) {
+            report(QStringLiteral("a stack needs two or more frames (see ombrelux-cli --help)"));
+            return ExitStatus::UsageError;
+        }
+        job.inputs = *frames;
+    }
     const std::optional<QImage> result = compute(job);
     if (!result) {
         endProgress();
