@@ -17,6 +17,7 @@
 #include <QDropEvent>
 #include <QFrame>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShortcutEvent>
@@ -24,8 +25,26 @@
 Form1::Form1(CommonDialog &dialog, Desktop &desktop) : CommonDialog1(dialog), m_desktop(desktop)
 {
     createControls();
+    createStackMenu();
     connectHandlers();
     onLoad();
+}
+
+void Form1::createStackMenu()
+{
+    Command1->setContextMenuPolicy(Qt::CustomContextMenu);
+    Command1->setToolTip(QStringLiteral("Right-click for more ways to stack"));
+    MedianMenu = new QMenu(Command1);
+    MedianMenu->setObjectName(QStringLiteral("MedianMenu"));
+    const std::pair<const char *, StackMode> entries[] = {{"Mean", StackMode::Mean},
+                                                          {"Sigma-Clipped Mean", StackMode::SigmaClippedMean},
+                                                          {"Minimum", StackMode::Minimum},
+                                                          {"Maximum", StackMode::Maximum}};
+    for (const auto &[text, mode] : entries) {
+        const QString name = QString::fromLatin1(text);
+        connect(MedianMenu->addAction(name), &QAction::triggered, this,
+                [this, name, mode] { runStack(*this, {.mode = mode}, name); });
+    }
 }
 
 void Form1::onLoad()
@@ -37,6 +56,7 @@ void Form1::onLoad()
 void Form1::connectHandlers()
 {
     connect(Command1, &QPushButton::clicked, this, &Form1::onCommand1Clicked);
+    connect(Command1, &QWidget::customContextMenuRequested, this, &Form1::onMedianMenuRequested);
     connect(Command2, &QPushButton::clicked, this, &Form1::onCommand2Clicked);
     connect(Command3, &QPushButton::clicked, this, &Form1::onCommand3Clicked);
     connect(Command4, &QPushButton::clicked, this, &Form1::onCommand4Clicked);
@@ -197,6 +217,13 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
 void Form1::onCommand1Clicked()
 {
     runMedian(*this);
+}
+
+// The button's menu pops up at the mouse, or below the button for the Menu key; a disabled
+// button gets no menu, so no entry can start while an operation runs.
+void Form1::onMedianMenuRequested(const QPoint &position)
+{
+    MedianMenu->popup(Command1->mapToGlobal(position));
 }
 
 void Form1::onCommand2Clicked()

@@ -9,6 +9,7 @@ class Desktop;
 class PictureBox;
 class QFrame;
 class QListWidget;
+class QMenu;
 class QPushButton;
 class QScrollBar;
 
@@ -48,10 +49,12 @@ protected:
 
 private:
     void createControls();
+    void createStackMenu();
     void connectHandlers();
     void onLoad();
 
     void onCommand1Clicked();
+    void onMedianMenuRequested(const QPoint &position);
     void onCommand2Clicked();
     void onCommand3Clicked();
     void onCommand4Clicked();
@@ -67,6 +70,7 @@ private:
     Desktop &m_desktop;
 
     QPushButton *Command1 = nullptr;
+    QMenu *MedianMenu = nullptr;
     QListWidget *List1 = nullptr;
     QPushButton *Command2 = nullptr;
     QPushButton *Command3 = nullptr;

@@ -16,6 +16,11 @@ QStringList listedPaths(const OpHost &host, int count)
 
 void runMedian(OpHost &host, const StackResources &resources)
 {
+    runStack(host, {}, QStringLiteral("Median"), resources);
+}
+
+void runStack(OpHost &host, const StackOptions &options, const QString &name, const StackResources &resources)
+{
     host.BeginWork();
     host.setStopFlag(false);
     const int count = host.imageCount();
@@ -27,7 +32,7 @@ void runMedian(OpHost &host, const StackResources &resources)
     }
     // The stacked area is the canvas as it is now, before any listed file replaces it.
     const QSize area = host.canvas().size();
-    std::optional<StackRun> run(std::in_place, area, listedPaths(host, count), resources);
+    std::optional<StackRun> run(std::in_place, area, listedPaths(host, count), resources, options);
     if (const std::optional<QString> refusal = run->refusal()) {
         run.reset();
         host.EndWork();
@@ -38,7 +43,7 @@ void runMedian(OpHost &host, const StackResources &resources)
     const auto fail = [&](const QString &reason) {
         run.reset();
         host.EndWork();
-        host.showWarning(QStringLiteral("The median could not be finished: ") + reason);
+        host.showWarning(QStringLiteral("The %1 could not be finished: %2").arg(name.toLower(), reason));
         host.Cap(QStringLiteral("Done"));
     };
 
@@ -67,7 +72,7 @@ void runMedian(OpHost &host, const StackResources &resources)
     }
     run->endLoading();
 
-    host.Cap(QStringLiteral("Generating Median..."));
+    host.Cap(QStringLiteral("Generating ") + name + QStringLiteral("..."));
     if (const std::optional<QString> failure = run->finish(host.canvas()))
         return fail(*failure);
     run.reset();

@@ -6,6 +6,7 @@
 
 #include <QImageReader>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -102,6 +103,8 @@ private slots:
     void subtractionThroughButton_data();
     void subtractionThroughButton();
     void medianThroughButton();
+    void stackMenuEntriesRunLikeMedian_data();
+    void stackMenuEntriesRunLikeMedian();
     void medianNeedsTwoImages_data();
     void medianNeedsTwoImages();
     void stopDuringMedianLoadingEndsEarly();
@@ -317,6 +320,48 @@ void Form1OpsTest::medianThroughButton()
     QCOMPARE(desktop.messages, QStringList{});
     QVERIFY(!window.StopFlag);
     QCOMPARE_PIXELS(canvasOf(window)->surface(), filledPicture(5, 4, qRgb(20, 20, 20)));
+}
+
+void Form1OpsTest::stackMenuEntriesRunLikeMedian_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QRgb>("result");
+    // Per channel the frames hold 10, 30 and 20 in some order.
+    QTest::newRow("mean") << "Mean" << qRgb(20, 20, 20);
+    QTest::newRow("sigma") << "Sigma-Clipped Mean" << qRgb(20, 20, 20);
+    QTest::newRow("minimum") << "Minimum" << qRgb(10, 10, 10);
+    QTest::newRow("maximum") << "Maximum" << qRgb(30, 30, 30);
+}
+
+void Form1OpsTest::stackMenuEntriesRunLikeMedian()
+{
+    QFETCH(QString, entry);
+    QFETCH(QRgb, result);
+    FakeDialog dialog;
+    for (const QRgb color : {qRgb(10, 20, 30), qRgb(30, 10, 20), qRgb(20, 30, 10)})
+        dialog.answers.push_back(writePicture(filledPicture(5, 4, color), m_dir.path(),
+                                              QStringLiteral("s%1.bmp").arg(color, 0, 16)));
+    FakeDesktop desktop;
+    Form1 window(dialog, desktop);
+    for (int i = 0; i < 3; ++i)
+        button(window, "Command3")->click();
+    QCOMPARE(button(window, "Command1")->toolTip(), QStringLiteral("Right-click for more ways to stack"));
+    const auto *menu = window.findChild<QMenu *>("MedianMenu");
+    QStringList texts;
+    for (const QAction *action : menu->actions())
+        texts << action->text();
+    QCOMPARE(texts, (QStringList{"Mean", "Sigma-Clipped Mean", "Minimum", "Maximum"}));
+
+    TitleLog log(window);
+    menu->actions().at(int(texts.indexOf(entry)))->trigger();
+
+    QCOMPARE(log.titles, (QStringList{status("Processing image: 1"), status("Processing image: 2"),
+                                      status("Processing image: 3"), status("Generating " + entry + "..."),
+                                      status("Done")}));
+    QCOMPARE(log.disabled, QList<QStringList>(5, Busy));
+    QCOMPARE(disabledControls(window), Idle);
+    QCOMPARE(desktop.beeps, 1);
+    QCOMPARE_PIXELS(canvasOf(window)->surface(), filledPicture(5, 4, result));
 }
 
 void Form1OpsTest::medianNeedsTwoImages_data()
