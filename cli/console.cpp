@@ -1,5 +1,6 @@
 #include "cli/console.h"
 
+#include "engine/filenames.h"
 #include "engine/imageloader.h"
 
 #include <unistd.h>
@@ -58,7 +59,8 @@ void report(const QString &text)
 {
     const std::lock_guard lock(lineLock);
     clearProgressLocked();
-    std::fprintf(stderr, "ombrelux-cli: %s\n", text.toLocal8Bit().constData());
+    // A file name in the text comes out as the bytes it was given as.
+    std::fprintf(stderr, "ombrelux-cli: %s\n", bytesOfName(text).constData());
 }
 
 void reportQtMessages()
