@@ -1,5 +1,6 @@
 #include "cli/console.h"
 
+#include "engine/filenames.h"
 #include "engine/imageloader.h"
 
 #include <QSet>
@@ -38,7 +39,8 @@ void clearProgressLocked()
 void reportLocked(const QString &text)
 {
     clearProgressLocked();
-    std::fprintf(console, "ombrelux-cli: %s\n", text.toLocal8Bit().constData());
+    // A file name in the text comes out as the bytes it was given as.
+    std::fprintf(console, "ombrelux-cli: %s\n", bytesOfName(text).constData());
 }
 
 // Each line gets the prefix and the file this thread decodes, once per file: qtiff reads a

@@ -1,6 +1,7 @@
 #include "cli/commandline.h"
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "engine/filenames.h"
 
 #include <QCoreApplication>
 
@@ -13,7 +14,11 @@ int main(int argc, char *argv[])
     // QCoreApplication still loads the image plugins, and needs no display: a QGuiApplication
     // aborts when DISPLAY is unset.
     const QCoreApplication app(argc, argv);
-    const Request request = parseCommandLine(QCoreApplication::arguments().mid(1));
+    // Taken from argv, since arguments() replaces the bytes of a name that is not UTF-8.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << nameFromBytes(argv[i]);
+    const Request request = parseCommandLine(arguments);
     switch (request.kind) {
     case Request::Kind::Help:
         std::fputs(helpText().toLocal8Bit().constData(), stdout);

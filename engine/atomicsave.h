@@ -17,6 +17,7 @@ enum class InPlace { Allowed, Refused };
 
 // Replaces the file whole or leaves it untouched: written to a temporary file in the same
 // folder, then renamed; with InPlace::Allowed a read-only folder's writable file is written
-// directly. nullopt on success, else the reason, as the system gave it where it gave one.
+// directly. A symbolic link stays and its target is replaced; a replaced file keeps its mode.
+// nullopt on success, else the reason, as the system gave it where it gave one.
 std::optional<QString> writeImageFile(const QImage &picture, const QString &path, const DeviceWriter &encode,
                                       InPlace inPlace = InPlace::Allowed);

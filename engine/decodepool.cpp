@@ -1,5 +1,7 @@
 #include "engine/decodepool.h"
 
+#include "engine/filenames.h"
+
 #include <QFile>
 #include <QThread>
 
@@ -101,7 +103,7 @@ Decoded decodeAhead(DecodePool::Run &run, const QString &path)
 std::optional<FileIdentity> identityOf(const QString &path)
 {
     struct stat info {};
-    if (stat(QFile::encodeName(path).constData(), &info) != 0)
+    if (stat(bytesOfName(path).constData(), &info) != 0)
         return std::nullopt;
     return identityFrom(info);
 }

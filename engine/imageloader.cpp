@@ -1,10 +1,10 @@
 #include "engine/imageloader.h"
 
+#include "engine/filenames.h"
 #include "engine/framebuffers.h"
 
 #include <QBuffer>
 #include <QFile>
-#include <QFileInfo>
 #include <QImageReader>
 #include <QScopeGuard>
 
@@ -12,9 +12,15 @@
 #include <cstring>
 #include <mutex>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 namespace {
 
 thread_local QString decodingPath;
+
+// The path a file was opened by, kept on the QFile: one opened by descriptor has no name.
+constexpr char NameProperty[] = "ombreluxPath";
 
 const QString TooLarge = QStringLiteral("too large");
 const QString Undecodable = QStringLiteral("not a picture or damaged");
@@ -101,7 +107,7 @@ std::optional<QImage> decodeImage(QImageReader &reader, QString *reason, const S
 {
     setUpReaderOnce();
     // Named for the message handler while this thread decodes; a file's name is the path as given.
-    decodingPath = reader.fileName();
+    decodingPath = reader.device()->property(NameProperty).toString();
     const auto forget = qScopeGuard([] { decodingPath.clear(); });
     reader.setAutoTransform(true);
     const QSize announced = reader.size();
@@ -129,11 +135,22 @@ std::optional<QImage> decodeImage(QImageReader &reader, QString *reason, const S
 
 std::optional<QString> openForDecoding(QFile &file)
 {
-    const QFileInfo info(file.fileName());
-    if (info.exists() && !info.isFile())
+    const QString name = file.fileName();
+    const QByteArray bytes = bytesOfName(name);
+    struct stat info {};
+    if (::stat(bytes.constData(), &info) == 0 && !S_ISREG(info.st_mode))
         return QStringLiteral("not a regular file");
-    // Opened here rather than by the reader, whose errors hide the system's reason.
-    if (!file.open(QIODevice::ReadOnly))
+    file.setProperty(NameProperty, name);
+    // Opened here rather than by the reader, whose errors hide the system's reason. QFile would
+    // turn a name that is not UTF-8 into another one, so such a file is opened by its bytes; as
+    // QFile then forgets the name, its reader goes by the content alone, not the suffix first.
+    if (QFile::encodeName(name) == bytes)
+        return file.open(QIODevice::ReadOnly) ? std::nullopt : std::optional(file.errorString());
+    const int descriptor = ::open(bytes.constData(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0)
+        return qt_error_string(errno);
+    // The file owns the descriptor from here, opened or not.
+    if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         return file.errorString();
     return std::nullopt;
 }

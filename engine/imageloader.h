@@ -37,7 +37,8 @@ using SizeAdmission = std::function<bool(QSize announced)>;
 std::optional<QImage> decodeImageDevice(QIODevice &device, const SizeAdmission &admit = {}, QString *reason = nullptr);
 
 // Opens the file for decoding if it is a regular one (a named pipe would block a decoder
-// forever); else why not, as decodeImageFile() says it.
+// forever); else why not, as decodeImageFile() says it. The file's name is a path as
+// engine/filenames.h carries it; one that is not UTF-8 gives a reader no suffix to try first.
 std::optional<QString> openForDecoding(QFile &file);
 
 // A file's picture, or why it gave none.

@@ -1,15 +1,17 @@
 #include "imaging/imagelist.h"
 
+#include "engine/filenames.h"
 #include "imaging/commondialog.h"
 #include "imaging/picturebox.h"
 
-#include <QFileInfo>
 #include <QListWidget>
 #include <QMimeData>
 #include <QSignalBlocker>
 #include <QUrl>
 
 #include <algorithm>
+
+#include <sys/stat.h>
 
 void addImages(CommonDialog &dialog, QListWidget &list, PictureBox &canvas)
 {
@@ -31,12 +33,32 @@ void appendImages(QListWidget &list, PictureBox &canvas, const QStringList &path
     }
 }
 
+namespace {
+
+// What toLocalFile() gives, but with the bytes of the path: it would replace those that are not
+// UTF-8, naming another file.
+QString localPath(const QUrl &url)
+{
+    if (!url.isLocalFile())
+        return {};
+    const QString path = nameFromBytes(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
+    return url.host().isEmpty() ? path : QStringLiteral("//") + url.host() + path;
+}
+
+bool isFolder(const QString &path)
+{
+    struct stat info {};
+    return ::stat(bytesOfName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+} // namespace
+
 QStringList droppedFiles(const QMimeData &data)
 {
     QStringList paths;
     for (const QUrl &url : data.urls()) {
-        const QString path = url.toLocalFile();
-        if (!path.isEmpty() && !QFileInfo(path).isDir())
+        const QString path = localPath(url);
+        if (!path.isEmpty() && !isFolder(path))
             paths << path;
     }
     return paths;

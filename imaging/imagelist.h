@@ -21,6 +21,7 @@ void addImages(CommonDialog &dialog, QListWidget &list, PictureBox &canvas);
 void appendImages(QListWidget &list, PictureBox &canvas, const QStringList &paths);
 
 // The local files named by dropped data, in its order; other URLs and folders are left out.
+// Paths keep their bytes as engine/filenames.h carries them.
 QStringList droppedFiles(const QMimeData &data);
 
 // Removes the selected entry and leaves nothing selected; the canvas keeps its picture.

@@ -1,3 +1,4 @@
+#include "engine/filenames.h"
 #include "support/window/testwindow.h"
 
 #include <QDialog>
@@ -60,6 +61,8 @@ private slots:
     void dropAppendsLocalFilesInOrder();
     void refusedWhileADialogIsOpen();
     void dropAtEventPointOfMedian();
+    void namesThatAreNotUtf8Load_data();
+    void namesThatAreNotUtf8Load();
 
 private:
     QTemporaryDir m_dir;
@@ -205,6 +208,45 @@ void Form1DropsTest::dropAtEventPointOfMedian()
                                   status.arg("Processing image: 3"), status.arg("Generating Median..."),
                                   status.arg("Done")}));
     QCOMPARE_PIXELS(w.canvas()->surface(), filledPicture(5, 4, qRgb(20, 10, 10)));
+}
+
+void Form1DropsTest::namesThatAreNotUtf8Load_data()
+{
+    QTest::addColumn<bool>("dropped");
+    QTest::newRow("dropped") << true;
+    QTest::newRow("chosen in the dialog") << false;
+}
+
+// Entries keep the bytes of their names: shown on adding and selecting, and stacked.
+void Form1DropsTest::namesThatAreNotUtf8Load()
+{
+    QFETCH(bool, dropped);
+    QTemporaryDir dir;
+    const std::vector<QImage> frames{filledPicture(4, 3, qRgb(10, 60, 7)), filledPicture(4, 3, qRgb(25, 40, 90)),
+                                     filledPicture(4, 3, qRgb(30, 5, 50))};
+    RemovedAtEnd made;
+    QList<QUrl> urls;
+    QStringList paths;
+    const QByteArray names[] = {"a\xff.bmp", "b\xed\xa0\x80.bmp", "c\xc3.bmp"};
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        made.names << writePictureAs(frames[i], dir.path(), names[i]);
+        urls << QUrl::fromEncoded("file://" + made.names.back().toPercentEncoding("/"));
+        paths << nameFromBytes(made.names.back());
+    }
+    Window w;
+    if (dropped) {
+        QVERIFY(w.dragAndDrop(urls));
+    } else {
+        w.dialog.answers.push_back(paths);
+        w.button("Command3")->click();
+    }
+    QCOMPARE(w.list()->count(), 3);
+    QVERIFY(samePixels(w.canvas()->surface(), frames[2]));
+    w.list()->setCurrentRow(0);
+    QVERIFY(samePixels(w.canvas()->surface(), frames[0]));
+    w.button("Command1")->click();
+    // Any frame left out would change the median.
+    QVERIFY(samePixels(w.canvas()->surface(), filledPicture(4, 3, qRgb(25, 40, 50))));
 }
 
 QTEST_MAIN(Form1DropsTest)

@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include <array>
+#include <cstdio>
 
 namespace {
 
@@ -21,7 +22,7 @@ struct Outcome {
 };
 
 // The built tool in a child process, as a script runs it: no display, no platform plugin.
-Outcome runCli(const QStringList &arguments, const QString &workingDir)
+Outcome runProgram(const QString &program, const QStringList &arguments, const QString &workingDir)
 {
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -29,7 +30,7 @@ Outcome runCli(const QStringList &arguments, const QString &workingDir)
         environment.remove(QString::fromLatin1(name));
     child.setProcessEnvironment(environment);
     child.setWorkingDirectory(workingDir);
-    child.start(QStringLiteral(OMBRELUX_CLI), arguments);
+    child.start(program, arguments);
     Outcome outcome;
     if (!child.waitForFinished(60000) || child.exitStatus() != QProcess::NormalExit) {
         child.kill();
@@ -40,6 +41,26 @@ Outcome runCli(const QStringList &arguments, const QString &workingDir)
     outcome.out = child.readAllStandardOutput();
     outcome.err = child.readAllStandardError();
     return outcome;
+}
+
+Outcome runCli(const QStringList &arguments, const QString &workingDir)
+{
+    return runProgram(QStringLiteral(OMBRELUX_CLI), arguments, workingDir);
+}
+
+// QProcess would replace the bytes of an argument that is not UTF-8; the shell's printf hands
+// them to the tool as they are.
+Outcome runCliWithBytes(const QList<QByteArray> &arguments, const QString &workingDir)
+{
+    QString script = QStringLiteral("exec \"$0\"");
+    for (const QByteArray &argument : arguments) {
+        QString octal;
+        for (const char byte : argument)
+            octal += QStringLiteral("\\%1").arg(uint(uchar(byte)), 3, 8, QLatin1Char('0'));
+        script += QStringLiteral(" \"$(printf '%1')\"").arg(octal);
+    }
+    return runProgram(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script, QStringLiteral(OMBRELUX_CLI)},
+                      workingDir);
 }
 
 void appendLe(QByteArray &bytes, quint32 value, int count)
@@ -247,6 +268,8 @@ private slots:
     void qtWarningsNameTheFile();
     void decoderMessages_data();
     void decoderMessages();
+    void namesKeepTheirBytes_data();
+    void namesKeepTheirBytes();
     void helpAndVersion_data();
     void helpAndVersion();
 
@@ -490,6 +513,50 @@ void CliTest::decoderMessages()
     for (const QByteArray &line : run.err.trimmed().split('\n'))
         QVERIFY2(line.startsWith("ombrelux-cli: ") && line.contains(damaged.toLocal8Bit()), run.err.constData());
     QVERIFY2(run.err.count(message) == 1, run.err.constData());
+}
+
+void CliTest::namesKeepTheirBytes_data()
+{
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<QList<QByteArray>>("inputs");
+    QTest::addColumn<bool>("present");
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("brighten into a name that is not UTF-8")
+        << QByteArray("brighten") << QByteArray("o\xff.bmp") << QList<QByteArray>{"in.bmp"} << true << QByteArray();
+    QTest::newRow("median of such frames, read ahead")
+        << QByteArray("median") << QByteArray("m\xc3.png")
+        << QList<QByteArray>{"a\xff.bmp", "b\xed\xa0\x80.bmp", "c\xc0\xaf.bmp"} << true << QByteArray();
+    QTest::newRow("the message names the missing input") << QByteArray("brighten") << QByteArray("out.bmp")
+                                                         << QList<QByteArray>{"gone\xff.bmp"} << false
+                                                         << QByteArray("cannot read image gone\xff.bmp: No such file");
+}
+
+void CliTest::namesKeepTheirBytes()
+{
+    QFETCH(QByteArray, command);
+    QFETCH(QByteArray, output);
+    QFETCH(QList<QByteArray>, inputs);
+    QFETCH(bool, present);
+    QFETCH(QByteArray, message);
+    QTemporaryDir dir;
+    const QByteArray folder = QFile::encodeName(dir.path()) + '/';
+    RemovedAtEnd made{{folder + output}};
+    std::vector<QImage> frames;
+    for (const QByteArray &input : inputs) {
+        frames.push_back(randomPicture(5, 3, uint(frames.size()) + 61));
+        if (present)
+            made.names << writePictureAs(frames.back(), dir.path(), input);
+    }
+    const Outcome run = runCliWithBytes(QList<QByteArray>{command, "-o", output} + inputs, dir.path());
+    QCOMPARE(run.exitCode, present ? 0 : 1);
+    QVERIFY2(run.err.contains(message), run.err.constData());
+    if (!present)
+        return;
+    // Found under exactly that name, and read under one Qt can name.
+    const QString result = dir.filePath(QStringLiteral("result.") + QFileInfo(QString::fromLatin1(output)).suffix());
+    QCOMPARE(std::rename((folder + output).constData(), QFile::encodeName(result).constData()), 0);
+    QCOMPARE(readResult(result), command == "median" ? referenceStack(frames) : referenceBrightened(frames[0], 1));
 }
 
 void CliTest::helpAndVersion_data()

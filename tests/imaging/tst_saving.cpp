@@ -46,6 +46,8 @@ private slots:
     void nameIsUsedAsGiven();
     void dialogSetUpAndCancel();
     void replacesExistingFile();
+    void replacingKeepsLinkAndMode_data();
+    void replacingKeepsLinkAndMode();
     void failuresKeepExistingFile_data();
     void failuresKeepExistingFile();
     void readOnlyFolderStillOverwritesWritableFile();
@@ -113,6 +115,31 @@ void SavingTest::replacesExistingFile()
     QCOMPARE(writeBmpFile(picture, path), std::nullopt);
     QCOMPARE(*decodeImageFile(path), picture);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"out.bmp"});
+}
+
+void SavingTest::replacingKeepsLinkAndMode_data()
+{
+    QTest::addColumn<bool>("throughLink");
+    QTest::newRow("mode of the old file") << false;
+    QTest::newRow("symbolic link to it") << true;
+}
+
+void SavingTest::replacingKeepsLinkAndMode()
+{
+    QFETCH(bool, throughLink);
+    QTemporaryDir dir;
+    const QString target = dir.filePath("target.bmp");
+    writeBytes(target, "old");
+    QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+    const QFile::Permissions mode = QFile::permissions(target);
+    const QString named = throughLink ? dir.filePath("link.bmp") : target;
+    if (throughLink)
+        QVERIFY(QFile::link(QStringLiteral("target.bmp"), named));
+    const QImage picture = randomPicture(3, 3, 5);
+    QCOMPARE(writeBmpFile(picture, named), std::nullopt);
+    QCOMPARE(*decodeImageFile(target), picture);
+    QCOMPARE(QFileInfo(named).isSymLink(), throughLink);
+    QCOMPARE(QFile::permissions(target), mode);
 }
 
 void SavingTest::failuresKeepExistingFile_data()

@@ -1,8 +1,13 @@
 #include "support/images.h"
 
 #include <QDir>
+#include <QFile>
+
+#include <cstdio>
 
 #include <random>
+
+#include <unistd.h>
 
 QImage randomPicture(int width, int height, std::uint32_t seed)
 {
@@ -28,6 +33,19 @@ QString writePicture(const QImage &picture, const QString &dir, const QString &n
     const QString path = QDir(dir).filePath(name);
     picture.save(path, format, 100);
     return path;
+}
+
+QByteArray writePictureAs(const QImage &picture, const QString &dir, const QByteArray &name)
+{
+    const QByteArray path = QFile::encodeName(dir) + '/' + name;
+    const QString written = writePicture(picture, dir, QStringLiteral("named-by-bytes.bmp"));
+    return std::rename(QFile::encodeName(written).constData(), path.constData()) == 0 ? path : QByteArray();
+}
+
+RemovedAtEnd::~RemovedAtEnd()
+{
+    for (const QByteArray &name : names)
+        ::unlink(name.constData());
 }
 
 QString pixelDifference(const QImage &actual, const QImage &expected)

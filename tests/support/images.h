@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QByteArray>
 #include <QImage>
+#include <QList>
 #include <QString>
 
 #include <cstdint>
@@ -10,6 +12,16 @@ QImage randomPicture(int width, int height, std::uint32_t seed);
 QImage filledPicture(int width, int height, QRgb color);
 // Writes the picture as a file of the given format into dir; returns the path.
 QString writePicture(const QImage &picture, const QString &dir, const QString &name, const char *format = "bmp");
+// The picture as a BMP file in dir under a name of any bytes, which Qt could not write by
+// name; returns the file's full name.
+QByteArray writePictureAs(const QImage &picture, const QString &dir, const QByteArray &name);
+
+// Removes these files at the end: QTemporaryDir cannot see names that are not UTF-8, so it
+// would leave them and their folder behind.
+struct RemovedAtEnd {
+    QList<QByteArray> names;
+    ~RemovedAtEnd();
+};
 // Empty when both are 32-bit pictures of one size whose pixel words are equal, alpha included;
 // else where they first differ, for the failure message.
 QString pixelDifference(const QImage &actual, const QImage &expected);
