@@ -1,4 +1,4 @@
-#include "reference/exchangesortmedian.h"
+#include "reference/stackmodes.h"
 #include "reference/pointops.h"
 #include "support/images.h"
 
@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
+
+#include <sys/resource.h>
 
 #include <array>
 #include <cstdio>
@@ -22,7 +24,8 @@ struct Outcome {
 };
 
 // The built tool in a child process, as a script runs it: no display, no platform plugin.
-Outcome runProgram(const QString &program, const QStringList &arguments, const QString &workingDir)
+Outcome runProgram(const QString &program, const QStringList &arguments, const QString &workingDir,
+                   const QByteArray &input = {})
 {
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -31,6 +34,8 @@ Outcome runProgram(const QString &program, const QStringList &arguments, const Q
     child.setProcessEnvironment(environment);
     child.setWorkingDirectory(workingDir);
     child.start(program, arguments);
+    child.write(input);
+    child.closeWriteChannel();
     Outcome outcome;
     if (!child.waitForFinished(60000) || child.exitStatus() != QProcess::NormalExit) {
         child.kill();
@@ -43,9 +48,9 @@ Outcome runProgram(const QString &program, const QStringList &arguments, const Q
     return outcome;
 }
 
-Outcome runCli(const QStringList &arguments, const QString &workingDir)
+Outcome runCli(const QStringList &arguments, const QString &workingDir, const QByteArray &input = {})
 {
-    return runProgram(QStringLiteral(OMBRELUX_CLI), arguments, workingDir);
+    return runProgram(QStringLiteral(OMBRELUX_CLI), arguments, workingDir, input);
 }
 
 // QProcess would replace the bytes of an argument that is not UTF-8; the shell's printf hands
@@ -211,19 +216,19 @@ QImage readResult(const QString &path)
 }
 
 // Per pixel and channel over the first frame's area, a frame counting 0 where it does not reach.
-QImage referenceStack(const std::vector<QImage> &frames)
+QImage expectedStack(const std::vector<QImage> &frames, const StackOptions &options = {})
 {
     QImage result(frames.front().size(), QImage::Format_RGB32);
     for (int y = 0; y < result.height(); ++y)
         for (int x = 0; x < result.width(); ++x) {
             std::array<int, 3> channels{};
             for (int c = 0; c < 3; ++c) {
-                std::vector<double> samples;
+                std::vector<int> samples;
                 for (const QImage &frame : frames) {
                     const QRgb p = frame.valid(x, y) ? frame.pixel(x, y) : 0u;
-                    samples.push_back((p >> (16 - 8 * c)) & 0xffu);
+                    samples.push_back(int((p >> (16 - 8 * c)) & 0xffu));
                 }
-                channels[std::size_t(c)] = exchangeSortMedian(samples);
+                channels[std::size_t(c)] = referenceStack(options, samples);
             }
             result.setPixel(x, y, qRgb(channels[0], channels[1], channels[2]));
         }
@@ -257,6 +262,9 @@ private slots:
     void initTestCase();
     void median_data();
     void median();
+    void stackModes_data();
+    void stackModes();
+    void manyFramesFoldInBoundedMemory();
     void subtract_data();
     void subtract();
     void brighten_data();
@@ -317,7 +325,66 @@ void CliTest::median()
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.err, QByteArray());
     QCOMPARE(run.out, QByteArray());
-    QCOMPARE(readResult(m_dir.filePath(output)), referenceStack(frames));
+    QCOMPARE(readResult(m_dir.filePath(output)), expectedStack(frames));
+}
+
+void CliTest::stackModes_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("kappa");
+    QTest::addColumn<QString>("frames"); // "list", "stdin" or "arguments"
+    QTest::newRow("median") << QStringList{"--mode", "median"} << int(StackMode::Median) << 250 << "arguments";
+    QTest::newRow("mean from a list") << QStringList{"--mode", "mean"} << int(StackMode::Mean) << 250 << "list";
+    QTest::newRow("sigma, kappa 1.5, from standard input") << QStringList{"--mode", "sigma", "--kappa", "1.5"}
+                                                             << int(StackMode::SigmaClippedMean) << 150 << "stdin";
+    QTest::newRow("min") << QStringList{"--mode", "min"} << int(StackMode::Minimum) << 250 << "arguments";
+    QTest::newRow("max from a list") << QStringList{"--mode", "max"} << int(StackMode::Maximum) << 250 << "list";
+}
+
+void CliTest::stackModes()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, mode);
+    QFETCH(int, kappa);
+    QFETCH(QString, frames);
+    QTemporaryDir dir;
+    std::vector<QImage> pictures;
+    QStringList names;
+    // Sizes mixed: black beyond a smaller frame, a larger one cropped.
+    const QList<QSize> sizes{{7, 5}, {5, 6}, {9, 4}, {7, 5}, {7, 5}, {6, 5}, {8, 8}};
+    for (qsizetype i = 0; i < sizes.size(); ++i) {
+        pictures.push_back(randomPicture(sizes[i].width(), sizes[i].height(), std::uint32_t(i + 90)));
+        names << QStringLiteral("s%1.png").arg(i);
+        QVERIFY(pictures.back().save(dir.filePath(names.back())));
+    }
+    // A list has blank lines and a CRLF ending; its paths are relative to the current folder.
+    const QByteArray list = "\n" + names.join(u'\n').toUtf8() + "\r\n\n";
+    writeFile(dir.filePath("frames.txt"), list);
+    const QStringList given = frames == u"list"    ? QStringList{"@frames.txt"}
+                              : frames == u"stdin" ? QStringList{"@-"}
+                                                   : names;
+    const Outcome run = runCli(QStringList{"stack"} + options + QStringList{"-o", "out.png"} + given, dir.path(),
+                               frames == u"stdin" ? list : QByteArray());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.err, QByteArray());
+    QCOMPARE(readResult(dir.filePath("out.png")), expectedStack(pictures, {StackMode(mode), kappa}));
+}
+
+void CliTest::manyFramesFoldInBoundedMemory()
+{
+    // 400 frames of 0.5 MP: planes would take 600 MB, running values take the area alone.
+    QTemporaryDir dir;
+    QImage frame(1000, 500, QImage::Format_RGB32);
+    frame.fill(qRgb(90, 120, 30));
+    QVERIFY(frame.save(dir.filePath("frame.jpg"), "jpg", 90));
+    writeFile(dir.filePath("frames.txt"), QByteArray("frame.jpg\n").repeated(400));
+    const Outcome run = runCli({"stack", "--mode", "max", "-o", "max.bmp", "@frames.txt"}, dir.path());
+    QCOMPARE(run.exitCode, 0);
+    // The largest child this test has waited for; the earlier ones held far less.
+    rusage children{};
+    getrusage(RUSAGE_CHILDREN, &children);
+    QVERIFY2(children.ru_maxrss < 200 * 1024, qPrintable(QStringLiteral("peak RSS %1 KiB").arg(children.ru_maxrss)));
 }
 
 void CliTest::subtract_data()
@@ -395,7 +462,20 @@ void CliTest::failures_data()
     const QString frames = QStringLiteral("good.bmp good.png");
     const auto args = [](const QString &line) { return line.split(u' ', Qt::SkipEmptyParts); };
     QTest::newRow("no command") << QStringList{} << 2 << "no command given";
-    QTest::newRow("unknown command") << args("stack -o keep.bmp " + frames) << 2 << "unknown command 'stack'";
+    QTest::newRow("unknown command") << args("blend -o keep.bmp " + frames) << 2 << "unknown command 'blend'";
+    QTest::newRow("stack without a mode") << args("stack -o keep.bmp " + frames) << 2 << "stack needs --mode";
+    QTest::newRow("unknown mode") << args("stack --mode mode -o keep.bmp " + frames) << 2 << "unknown --mode 'mode'";
+    QTest::newRow("mode on median") << args("median --mode max -o keep.bmp " + frames) << 2 << "'mode'";
+    QTest::newRow("kappa without sigma") << args("stack --mode mean --kappa 2 -o keep.bmp " + frames) << 2
+                                         << "--kappa goes with --mode sigma only";
+    QTest::newRow("kappa below 1") << args("stack --mode sigma --kappa 0.99 -o keep.bmp " + frames) << 2 << "not '0.99'";
+    QTest::newRow("kappa above 10") << args("stack --mode sigma --kappa 10.01 -o keep.bmp " + frames) << 2
+                                    << "not '10.01'";
+    QTest::newRow("kappa with three decimals") << args("stack --mode sigma --kappa 2.505 -o keep.bmp " + frames) << 2
+                                               << "not '2.505'";
+    QTest::newRow("unreadable list") << args("stack --mode max -o keep.bmp @missing.txt") << 1
+                                     << "cannot read list missing.txt: No such file or directory";
+    QTest::newRow("list of one frame") << args("median -o keep.bmp @one.txt") << 2 << "two or more frames";
     QTest::newRow("unknown option") << args("median --fast -o keep.bmp " + frames) << 2 << "Unknown option 'fast'";
     QTest::newRow("passes on median") << args("median --passes 2 -o keep.bmp " + frames) << 2 << "'passes'";
     QTest::newRow("missing -o") << args("median " + frames) << 2 << "missing -o OUT";
@@ -439,6 +519,7 @@ void CliTest::failures()
     writeHugeBmpHeader(dir.filePath("huge.bmp"));
     QVERIFY(QDir(dir.path()).mkdir("folder"));
     QVERIFY(QDir(dir.path()).mkdir("folder.bmp"));
+    writeFile(dir.filePath("one.txt"), "good.bmp\n");
     const QByteArray kept = "an earlier result that must survive";
     QFile keep(dir.filePath("keep.bmp"));
     QVERIFY(keep.open(QIODevice::WriteOnly));
@@ -556,14 +637,14 @@ void CliTest::namesKeepTheirBytes()
     // Found under exactly that name, and read under one Qt can name.
     const QString result = dir.filePath(QStringLiteral("result.") + QFileInfo(QString::fromLatin1(output)).suffix());
     QCOMPARE(std::rename((folder + output).constData(), QFile::encodeName(result).constData()), 0);
-    QCOMPARE(readResult(result), command == "median" ? referenceStack(frames) : referenceBrightened(frames[0], 1));
+    QCOMPARE(readResult(result), command == "median" ? expectedStack(frames) : referenceBrightened(frames[0], 1));
 }
 
 void CliTest::helpAndVersion_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("start");
-    QTest::newRow("--help") << QStringList{"--help"} << QByteArray("Usage: ombrelux-cli median [--quiet] -o OUT FRAME");
+    QTest::newRow("--help") << QStringList{"--help"} << QByteArray("Usage: ombrelux-cli stack [--quiet] --mode MODE [--kappa K] -o OUT FRAME");
     QTest::newRow("command --help") << QStringList{"brighten", "--help"} << QByteArray("Usage: ombrelux-cli");
     QTest::newRow("--version") << QStringList{"--version"} << QByteArray("ombrelux-cli ");
 }
