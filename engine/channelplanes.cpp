@@ -7,19 +7,6 @@
 
 #include <algorithm>
 
-ChannelPlanes::Plane ChannelPlanes::zeroedPlane(std::uint64_t bytes)
-{
-    // Fresh pages come zeroed; huge ones because first touch otherwise costs as much as the copying.
-    const auto size = static_cast<std::size_t>(std::max<std::uint64_t>(bytes, 1));
-    void *plane = freshPages(size);
-    return plane ? Plane(static_cast<std::uint8_t *>(plane), Unmap{size}) : Plane(nullptr, Unmap{});
-}
-
-void ChannelPlanes::Unmap::operator()(std::uint8_t *p) const
-{
-    munmap(p, bytes);
-}
-
 std::uint64_t ChannelPlanes::bytesNeeded(QSize area, int imageCount)
 {
     return 3u * std::uint64_t(imageCount) * std::uint64_t(area.width()) * std::uint64_t(area.height());
@@ -28,9 +15,9 @@ std::uint64_t ChannelPlanes::bytesNeeded(QSize area, int imageCount)
 ChannelPlanes::ChannelPlanes(QSize area, int imageCount)
     : m_area(area), m_count(imageCount),
       m_imageStride(std::size_t(area.width()) * std::size_t(area.height())),
-      m_red(zeroedPlane(bytesNeeded(area, imageCount) / 3)),
-      m_green(zeroedPlane(bytesNeeded(area, imageCount) / 3)),
-      m_blue(zeroedPlane(bytesNeeded(area, imageCount) / 3))
+      m_red(freshArray<std::uint8_t>(bytesNeeded(area, imageCount) / 3)),
+      m_green(freshArray<std::uint8_t>(bytesNeeded(area, imageCount) / 3)),
+      m_blue(freshArray<std::uint8_t>(bytesNeeded(area, imageCount) / 3))
 {
 }
 

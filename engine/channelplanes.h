@@ -2,6 +2,8 @@
 
 #include "engine/stackmode.h"
 
+#include "engine/framebuffers.h"
+
 #include <QImage>
 #include <QSize>
 
@@ -32,12 +34,7 @@ public:
     bool paint(QImage &surface, const StackOptions &options) const;
 
 private:
-    struct Unmap {
-        std::size_t bytes = 0;
-        void operator()(std::uint8_t *p) const;
-    };
-    using Plane = std::unique_ptr<std::uint8_t, Unmap>;
-    static Plane zeroedPlane(std::uint64_t bytes);
+    using Plane = FreshPages<std::uint8_t>;
 
     QSize m_area;
     int m_count;

@@ -69,6 +69,11 @@ void *freshPages(std::size_t bytes)
     return memory;
 }
 
+void Unmap::operator()(void *memory) const
+{
+    munmap(memory, bytes);
+}
+
 QImage recycledImage(QSize size)
 {
     if (size.isEmpty())

@@ -3,7 +3,9 @@
 #include <QImage>
 #include <QSize>
 
+#include <algorithm>
 #include <cstddef>
+#include <memory>
 
 // Pixel memory for decoded frames. Fresh memory is faulted in and zeroed by the kernel page by
 // page on first touch, which cost more than decoding a JPEG; so a median run keeps the buffers
@@ -12,6 +14,22 @@
 // `bytes` of fresh anonymous memory, zeroed, on huge pages where the system gives them: they cut
 // the page faults of first touch by a factor of 512. nullptr when refused; free with munmap.
 void *freshPages(std::size_t bytes);
+
+// Fresh pages owned: unmapped when it goes.
+struct Unmap {
+    std::size_t bytes = 0;
+    void operator()(void *memory) const;
+};
+template <typename T>
+using FreshPages = std::unique_ptr<T, Unmap>;
+
+// At least one byte of them, empty when refused.
+template <typename T>
+FreshPages<T> freshArray(std::size_t count)
+{
+    const std::size_t bytes = std::max<std::size_t>(count * sizeof(T), 1);
+    return FreshPages<T>(static_cast<T *>(freshPages(bytes)), Unmap{bytes});
+}
 
 // An RGB32 picture of that size on a buffer of its own, on huge pages where the system gives
 // them; its buffer is kept for reuse when its last copy goes, while a run keeps buffers. Null

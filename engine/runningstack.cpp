@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 namespace {
 
@@ -23,7 +22,7 @@ std::uint64_t RunningStack::bytesNeeded(QSize area, StackMode mode)
 RunningStack::RunningStack(QSize area, StackMode mode) : m_area(area), m_mode(mode)
 {
     if (mode == StackMode::Mean) {
-        m_sums.reset(new (std::nothrow) std::uint32_t[4 * pixelsOf(area)]());
+        m_sums = freshArray<std::uint32_t>(4 * pixelsOf(area));
         return;
     }
     m_extreme = QImage(area, QImage::Format_RGB32);

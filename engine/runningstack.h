@@ -1,12 +1,12 @@
 #pragma once
 
+#include "engine/framebuffers.h"
 #include "engine/stackmode.h"
 
 #include <QImage>
 #include <QSize>
 
 #include <cstdint>
-#include <memory>
 
 // A mean, minimum or maximum stack folded frame by frame into running values per pixel, so that
 // any number of frames (up to 65535 for the mean, whose sums are 32 bits) needs the memory of
@@ -33,7 +33,7 @@ private:
     StackMode m_mode;
     std::uint32_t m_frames = 0;
     // Mean: one sum per byte of each RGB32 word, alpha's included so that rows add as they lie.
-    std::unique_ptr<std::uint32_t[]> m_sums;
+    FreshPages<std::uint32_t> m_sums;
     // Minimum or maximum: the running extreme as an RGB32 picture.
     QImage m_extreme;
 };
