@@ -33,6 +33,7 @@ class TimingHost : public OpHost {
 public:
     QStringList paths;
     QImage picture;
+    std::optional<FileIdentity> shown;
     QElapsedTimer clock;
     qint64 firstNs = -1;
     qint64 doneNs = -1;
@@ -54,7 +55,12 @@ public:
     void letEventsRun() override { QCoreApplication::processEvents(); }
     bool stopFlag() const override { return false; }
     void setStopFlag(bool) override {}
-    QImage &canvas() override { return picture; }
+    std::optional<FileIdentity> canvasSource() const override { return shown; }
+    QImage &canvas() override
+    {
+        shown.reset();
+        return picture;
+    }
     void setCanvas(QImage image) override { picture = std::move(image); }
     void canvasChanged() override {}
     const QImage &secondImage() const override { return picture; }
@@ -96,8 +102,11 @@ int runOnce(const QStringList &paths)
 {
     TimingHost host;
     host.paths = paths;
-    if (std::optional<QImage> first = decodeImageFile(paths.value(0)))
+    std::optional<FileIdentity> identity;
+    if (std::optional<QImage> first = decodeImageFile(paths.value(0), nullptr, &identity)) {
         host.picture = std::move(*first);
+        host.shown = identity;
+    }
     const double cpuBefore = cpuSeconds();
     host.clock.start();
     runMedian(host);

@@ -3,10 +3,13 @@
 # The frames are made once; each round then starts a fresh `ombrelux` under Xvfb and openbox,
 # adds the files through the "+" dialog, selects the first entry and clicks "Median", and runs a
 # fresh `ombrelux_wholerun run` on the same files. Rounds alternate the two, so a machine busy
-# with other work slows both alike. The window's titles are followed by an X RECORD client
+# with other work slows both alike. Each run starts SETTLE seconds after the one before ended:
+# on a virtual machine, memory a process has just freed is still backed by the host and takes
+# its first touch several times faster than memory handed back a few seconds later, which is
+# what a person's click meets. The window's titles are followed by an X RECORD client
 # (titlerecord.py): the X server stamps the click and each title, so none is missed and a late
 # reader costs nothing.
-#   bench/windowrun.sh BUILD_DIR      RUNS (5), FRAMES (10 JPEG frames of 12 MP)
+#   bench/windowrun.sh BUILD_DIR      RUNS (5), FRAMES (10 JPEG frames of 12 MP), SETTLE (5)
 #   PERF_DATA=FILE                    also `perf record -g` of the window around each click,
 #                                     into FILE.1, FILE.2, ...
 # Prints each round, then the medians of each column: click -> "Done" in seconds, in brackets
@@ -50,6 +53,8 @@ work=$3
 recorder=$(dirname "$0")/titlerecord.py
 frames=("$work"/frames/frame*.jpg)
 runs=${RUNS:-5}
+settle=${SETTLE:-5}
+ended=$EPOCHREALTIME # when the last run's process ended
 log=$work/titles.log
 program=
 recording=
@@ -82,6 +87,11 @@ wait_for() { # pattern seconds: waits until a line of the log matches
 }
 cpu_seconds() { # pid: user and system time of all its threads so far
     awk '{ printf "%.2f\n", ($14 + $15) / 100 }' "/proc/$1/stat"
+}
+settle_down() { # waits until SETTLE seconds have passed since the last run ended
+    local left
+    left=$(awk -v e="$ended" -v n="$EPOCHREALTIME" -v s="$settle" 'BEGIN { l = e + s - n; printf "%.3f\n", (l > 0 ? l : 0) }')
+    sleep "$left"
 }
 since_click() { # title: seconds from the recorded click to that title
     awk -v t="$1" '$2 == "release" && !p { p = $1 }
@@ -127,6 +137,7 @@ window_run() {
         perf=$!
     fi
     sleep 1
+    settle_down
     cpu=$(cpu_seconds "$program")
     xdotool click 1
     wait "$recording" || fail "no \"Done\" within 120 s"
@@ -143,6 +154,7 @@ window_run() {
     kill "$program"
     wait "$program" 2>/dev/null || true
     program=
+    ended=$EPOCHREALTIME
     result="$done $cpu $first"
 }
 
@@ -159,7 +171,9 @@ summary() { # results: the medians of each column
 row round "window: Done (CPU) 1st" "headless: Done (CPU) 1st" "window / headless"
 for round in $(seq "$runs"); do
     window_run
+    settle_down
     h=$("$build/bench/ombrelux_wholerun" run "${frames[@]}")
+    ended=$EPOCHREALTIME
     row "$round" "$(pretty <<<"$result")" "$(pretty <<<"$h")" "$(awk -v w="${result%% *}" -v h="${h%% *}" 'BEGIN { printf "%.2fx", w / h }')"
     window+="$result"$'\n'
     headless+="$h"$'\n'

@@ -63,9 +63,12 @@ public:
     std::optional<QString> finish(QImage &surface);
 
 private:
+    void startFaulting();
+
     QSize m_area;
     int m_count;
     std::optional<StackPlanes> m_planes;
     std::optional<FramesAhead> m_ahead;
+    bool m_faultingStarted = false;
     std::jthread m_faulting;
 };
