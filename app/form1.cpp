@@ -22,6 +22,8 @@
 #include <QScrollBar>
 #include <QShortcutEvent>
 
+#include <utility>
+
 Form1::Form1(CommonDialog &dialog, Desktop &desktop) : CommonDialog1(dialog), m_desktop(desktop)
 {
     createControls();
@@ -111,6 +113,11 @@ void Form1::Cap(const QString &text)
 void Form1::letEventsRun()
 {
     QCoreApplication::processEvents();
+}
+
+std::optional<FileIdentity> Form1::canvasSource() const
+{
+    return Picture1->source();
 }
 
 QImage &Form1::canvas()
@@ -238,7 +245,7 @@ void Form1::onCommand3Clicked()
 
 void Form1::onCommand4Clicked()
 {
-    if (const std::optional<QString> failure = saveCanvas(CommonDialog1, Picture1->surface()))
+    if (const std::optional<QString> failure = saveCanvas(CommonDialog1, std::as_const(*Picture1).surface()))
         showWarning(*failure);
 }
 

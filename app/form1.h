@@ -33,6 +33,7 @@ public:
     QImage &canvas() override;
     void setCanvas(QImage picture) override;
     void canvasChanged() override;
+    std::optional<FileIdentity> canvasSource() const override;
     const QImage &secondImage() const override;
     void setSecondImage(QImage picture) override;
     int imageCount() const override;

@@ -1,6 +1,7 @@
 // A whole median run as a person waits for it, in a fresh process: the first file is shown as
 // the selected entry, then the time from the "Median" click to "Done" is printed in seconds,
-// wall clock and then the CPU time of all the process's threads (user and system) by then.
+// wall clock and then the CPU time of all the process's threads (user and system) by then, and
+// last the wall time to the first "Processing image: 1".
 //   ombrelux_wholerun make DIR COUNT jpg|bmp   writes COUNT noisy 12-megapixel frames of one scene
 //   ombrelux_wholerun run FILE...              one median run over the files
 #include "engine/imageloader.h"
@@ -32,7 +33,9 @@ class TimingHost : public OpHost {
 public:
     QStringList paths;
     QImage picture;
+    std::optional<FileIdentity> shown;
     QElapsedTimer clock;
+    qint64 firstNs = -1;
     qint64 doneNs = -1;
     double doneCpu = 0;
 
@@ -41,6 +44,8 @@ public:
     void Cap(const QString &text) override
     {
         QCoreApplication::processEvents();
+        if (text == QLatin1String("Processing image: 1") && firstNs < 0)
+            firstNs = clock.nsecsElapsed();
         if (text == QLatin1String("Done") && doneNs < 0) {
             doneNs = clock.nsecsElapsed();
             doneCpu = cpuSeconds();
@@ -50,7 +55,12 @@ public:
     void letEventsRun() override { QCoreApplication::processEvents(); }
     bool stopFlag() const override { return false; }
     void setStopFlag(bool) override {}
-    QImage &canvas() override { return picture; }
+    std::optional<FileIdentity> canvasSource() const override { return shown; }
+    QImage &canvas() override
+    {
+        shown.reset();
+        return picture;
+    }
     void setCanvas(QImage image) override { picture = std::move(image); }
     void canvasChanged() override {}
     const QImage &secondImage() const override { return picture; }
@@ -92,14 +102,17 @@ int runOnce(const QStringList &paths)
 {
     TimingHost host;
     host.paths = paths;
-    if (std::optional<QImage> first = decodeImageFile(paths.value(0)))
+    std::optional<FileIdentity> identity;
+    if (std::optional<QImage> first = decodeImageFile(paths.value(0), nullptr, &identity)) {
         host.picture = std::move(*first);
+        host.shown = identity;
+    }
     const double cpuBefore = cpuSeconds();
     host.clock.start();
     runMedian(host);
     if (host.doneNs < 0)
         return 1;
-    std::printf("%.3f %.3f\n", double(host.doneNs) / 1e9, host.doneCpu - cpuBefore);
+    std::printf("%.3f %.3f %.3f\n", double(host.doneNs) / 1e9, host.doneCpu - cpuBefore, double(host.firstNs) / 1e9);
     return 0;
 }
 

@@ -20,7 +20,7 @@ timed() { # runs the command; prints its wall time and CPU time
     line=$({ time "$@" >/dev/null 2>&1; } 2>&1)
     awk '{ printf "%.3f %.3f\n", $1, $2 + $3 }' <<<"$line"
 }
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+median() { sort -n | awk 'NF { v[++n] = $1 } END { print v[int((n + 1) / 2)] }'; }
 column() { awk -v c="$1" '{ print $c }' | median; }
 djpeg_all() { for f in "$@"; do djpeg -outfile /dev/null "$f"; done; }
 

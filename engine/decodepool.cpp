@@ -5,8 +5,6 @@
 #include <QFile>
 #include <QThread>
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <atomic>
 #include <system_error>
@@ -50,12 +48,6 @@ private:
     const std::atomic<bool> &m_cancelled;
 };
 
-FileIdentity identityFrom(const struct stat &info)
-{
-    return {std::uint64_t(info.st_dev), std::uint64_t(info.st_ino), std::int64_t(info.st_size),
-            std::int64_t(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
-}
-
 struct Decoded {
     std::optional<QImage> frame;
     QString failure;
@@ -89,24 +81,15 @@ Decoded decodeAhead(DecodePool::Run &run, const QString &path)
         decoded.identity = identityOf(path);
         return decoded;
     }
-    struct stat info {};
-    if (fstat(file.handle(), &info) != 0)
+    decoded.identity = identityOf(file);
+    if (!decoded.identity)
         return decoded;
-    decoded.identity = identityFrom(info);
     decoded.frame = run.decoder(
         file, [&](QSize announced) { return reserveRoom(run.room, announced, decoded); }, &decoded.failure);
     return decoded;
 }
 
 } // namespace
-
-std::optional<FileIdentity> identityOf(const QString &path)
-{
-    struct stat info {};
-    if (stat(bytesOfName(path).constData(), &info) != 0)
-        return std::nullopt;
-    return identityFrom(info);
-}
 
 DecodePool::DecodePool(int workers, int framesInFlight) : m_maxFramesInFlight(framesInFlight)
 {

@@ -23,16 +23,6 @@ class QIODevice;
 using FrameDecoder =
     std::function<std::optional<QImage>(QIODevice &file, const SizeAdmission &admit, QString *reason)>;
 
-// Which file a path named when it was read: a frame stands for its entry only while these match.
-struct FileIdentity {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    std::int64_t size = 0;
-    std::int64_t mtimeNs = 0;
-    bool operator==(const FileIdentity &) const = default;
-};
-std::optional<FileIdentity> identityOf(const QString &path);
-
 // Workers that decode a median run's listed files ahead of its loop. One pool serves every run:
 // frames decoding or decoded and not yet taken are bounded over all runs together.
 class DecodePool {

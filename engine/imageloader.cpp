@@ -8,6 +8,8 @@
 #include <QImageReader>
 #include <QScopeGuard>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -37,6 +39,12 @@ QString whyNotDecoded(QSize announced)
     if (announced.isValid() && QImage(announced, QImage::Format_RGB32).isNull())
         return outOfMemory();
     return Undecodable;
+}
+
+FileIdentity identityFrom(const struct stat &info)
+{
+    return {std::uint64_t(info.st_dev), std::uint64_t(info.st_ino), std::int64_t(info.st_size),
+            std::int64_t(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
 }
 
 std::nullopt_t refuse(QString *reason, const QString &why)
@@ -133,6 +141,22 @@ std::optional<QImage> decodeImage(QImageReader &reader, QString *reason, const S
 
 } // namespace
 
+std::optional<FileIdentity> identityOf(const QString &path)
+{
+    struct stat info {};
+    if (stat(bytesOfName(path).constData(), &info) != 0)
+        return std::nullopt;
+    return identityFrom(info);
+}
+
+std::optional<FileIdentity> identityOf(const QFileDevice &opened)
+{
+    struct stat info {};
+    if (fstat(opened.handle(), &info) != 0)
+        return std::nullopt;
+    return identityFrom(info);
+}
+
 std::optional<QString> openForDecoding(QFile &file)
 {
     const QString name = file.fileName();
@@ -155,11 +179,13 @@ std::optional<QString> openForDecoding(QFile &file)
     return std::nullopt;
 }
 
-std::optional<QImage> decodeImageFile(const QString &path, QString *reason)
+std::optional<QImage> decodeImageFile(const QString &path, QString *reason, std::optional<FileIdentity> *identity)
 {
     QFile file(path);
     if (const std::optional<QString> failure = openForDecoding(file))
         return refuse(reason, *failure);
+    if (identity)
+        *identity = identityOf(file);
     QImageReader reader(&file);
     return decodeImage(reader, reason);
 }

@@ -4,11 +4,25 @@
 #include <QImage>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 
 class QFile;
+class QFileDevice;
 class QIODevice;
+
+// Which file a path named when it was read: a picture stands for it only while these match.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t mtimeNs = 0;
+    bool operator==(const FileIdentity &) const = default;
+};
+std::optional<FileIdentity> identityOf(const QString &path);
+// The file an open device reads, whatever its path names by now.
+std::optional<FileIdentity> identityOf(const QFileDevice &opened);
 
 // Decoded pictures larger than this are refused before decoding: a hostile header must not
 // cost gigabytes, and median stacking keeps several of them at once.
@@ -18,8 +32,10 @@ inline constexpr qint64 MaxPicturePixels = 250'000'000;
 // over black, first frame of an animation. Only regular files are read (a named pipe would
 // block the decoder forever). nullopt for anything that does not decode; `reason` then says
 // why: the system's error (also when the memory for its pixels cannot be had), "not a regular
-// file", "too large" or "not a picture or damaged".
-std::optional<QImage> decodeImageFile(const QString &path, QString *reason = nullptr);
+// file", "too large" or "not a picture or damaged". `identity`, when given, receives the identity
+// of the file as opened, so a file swapped in after the open never matches it.
+std::optional<QImage> decodeImageFile(const QString &path, QString *reason = nullptr,
+                                      std::optional<FileIdentity> *identity = nullptr);
 
 // The file this thread is decoding, its path as given; empty between loads.
 // A message handler names with it the file a decoder's warning is about.

@@ -17,7 +17,7 @@ QString systemReason(int error)
 }
 
 // The kernel zeroes fresh pages on first touch, as slowly as the host of a virtual machine
-// hands them back; done here, image by image in loading order, while the first frames decode.
+// hands them back; done here, image by image in loading order, while later frames decode.
 std::jthread faultInPlanes(const StackPlanes &planes, int count)
 {
     try {
@@ -51,8 +51,6 @@ StackRun::StackRun(QSize area, const QStringList &paths, const StackResources &r
     // Frames the loop is done with come back for the next decodes: the caller's, and those in
     // flight and in the room of the frames ahead.
     keepFrameBuffers(KeptFrames);
-    if (m_planes)
-        m_faulting = faultInPlanes(*m_planes, m_count);
 }
 
 StackRun::~StackRun()
@@ -72,12 +70,25 @@ std::optional<QString> StackRun::refusal() const
 
 LoadedPicture StackRun::take(int index, const QString &path)
 {
-    return m_ahead->take(index, path);
+    LoadedPicture loaded = m_ahead->take(index, path);
+    startFaulting();
+    return loaded;
 }
 
 void StackRun::skip(int index)
 {
     m_ahead->skip(index);
+    startFaulting();
+}
+
+// Not before the first frame is in hand: until then the cores are the first decodes', which the
+// first title waits for.
+void StackRun::startFaulting()
+{
+    if (m_faultingStarted || !m_ahead || !m_planes)
+        return;
+    m_faultingStarted = true;
+    m_faulting = faultInPlanes(*m_planes, m_count);
 }
 
 std::optional<QString> StackRun::add(int index, const QImage &frame)
@@ -86,6 +97,7 @@ std::optional<QString> StackRun::add(int index, const QImage &frame)
         m_running->add(frame);
         return std::nullopt;
     }
+    startFaulting();
     if (m_planes->copyImage(index, frame))
         return std::nullopt;
     endLoading();

@@ -68,6 +68,8 @@ public:
     std::optional<QString> finish(QImage &surface);
 
 private:
+    void startFaulting();
+
     QSize m_area;
     int m_count;
     StackOptions m_options;
@@ -75,5 +77,6 @@ private:
     std::optional<StackPlanes> m_planes;
     std::optional<RunningStack> m_running;
     std::optional<FramesAhead> m_ahead;
+    bool m_faultingStarted = false;
     std::jthread m_faulting;
 };

@@ -6,6 +6,8 @@
 #include <QFrame>
 #include <QScrollBar>
 
+#include <utility>
+
 QSizeF viewportInnerSize(const QFrame &viewport)
 {
     const QSize inner = viewport.contentsRect().size();
@@ -37,12 +39,12 @@ double canvasUnits(int pixels, float unitsPerPixel)
 
 void panHorizontally(QScrollBar &bar, PictureBox &canvas, QSizeF viewportInner)
 {
-    const double width = canvasUnits(canvas.surface().width(), UnitsPerPixelX(canvas));
+    const double width = canvasUnits(std::as_const(canvas).surface().width(), UnitsPerPixelX(canvas));
     canvas.setLeft(pan(bar, width, viewportInner.width()));
 }
 
 void panVertically(QScrollBar &bar, PictureBox &canvas, QSizeF viewportInner)
 {
-    const double height = canvasUnits(canvas.surface().height(), UnitsPerPixelY(canvas));
+    const double height = canvasUnits(std::as_const(canvas).surface().height(), UnitsPerPixelY(canvas));
     canvas.setTop(pan(bar, height, viewportInner.height()));
 }

@@ -17,11 +17,12 @@ PictureBox::PictureBox(QSize designSize, QWidget *parent) : QWidget(parent)
     placeAndSize();
 }
 
-void PictureBox::setPicture(QImage picture)
+void PictureBox::setPicture(QImage picture, std::optional<FileIdentity> source)
 {
     // Every pixel loop reads and writes four bytes a pixel.
     Q_ASSERT(picture.isNull() || picture.format() == QImage::Format_RGB32);
     m_surface = std::move(picture);
+    m_source = source;
     m_hasPicture = true;
     placeAndSize();
     update();
@@ -62,9 +63,10 @@ void PictureBox::paintEvent(QPaintEvent *event)
 
 bool LoadImageFile(PictureBox &box, const QString &path)
 {
-    std::optional<QImage> picture = decodeImageFile(path);
+    std::optional<FileIdentity> identity;
+    std::optional<QImage> picture = decodeImageFile(path, nullptr, &identity);
     if (!picture)
         return false;
-    box.setPicture(std::move(*picture));
+    box.setPicture(std::move(*picture), identity);
     return true;
 }

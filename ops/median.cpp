@@ -30,9 +30,18 @@ void runStack(OpHost &host, const StackOptions &options, const QString &name, co
         host.showInformation(QStringLiteral("Must be at least 2 images"));
         return;
     }
+    // Asked before canvas(), which may write it.
+    const std::optional<FileIdentity> shown = host.canvasSource();
     // The stacked area is the canvas as it is now, before any listed file replaces it.
     const QSize area = host.canvas().size();
-    std::optional<StackRun> run(std::in_place, area, listedPaths(host, count), resources, options);
+    QStringList paths = listedPaths(host, count);
+    // A canvas showing the first entry's file, decoded and untouched, is that frame while the
+    // file is still the one read: the run brings it itself, and the first title need not wait
+    // for a decode. No event point comes before its turn, so the entry cannot change meanwhile.
+    const bool firstShown = shown && !paths[0].isEmpty() && identityOf(paths[0]) == shown;
+    if (firstShown)
+        paths[0].clear();
+    std::optional<StackRun> run(std::in_place, area, paths, resources, options);
     if (const std::optional<QString> refusal = run->refusal()) {
         run.reset();
         host.EndWork();
@@ -50,7 +59,9 @@ void runStack(OpHost &host, const StackOptions &options, const QString &name, co
     for (int i = 0; i < count; ++i) {
         // An entry removed meanwhile counts as a file that does not load: the canvas's
         // current picture stands in for it, as for any failed load.
-        if (const std::optional<QString> path = host.imagePath(i)) {
+        if (i == 0 && firstShown) {
+            // On the canvas already.
+        } else if (const std::optional<QString> path = host.imagePath(i)) {
             if (LoadedPicture loaded = run->take(i, *path); loaded.picture)
                 host.setCanvas(std::move(*loaded.picture));
         } else {

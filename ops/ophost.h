@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/imageloader.h"
+
 #include <QImage>
 #include <QString>
 
@@ -28,6 +30,9 @@ public:
     virtual void setCanvas(QImage picture) = 0;
     // Call after writing canvas() in place, so the screen follows.
     virtual void canvasChanged() = 0;
+    // The file the canvas is an untouched decode of, as that file was when read; nullopt when
+    // unknown, and from the first canvas() call on, which may write it.
+    virtual std::optional<FileIdentity> canvasSource() const = 0;
     // The second picture of a subtraction; it stays until another one loads.
     virtual const QImage &secondImage() const = 0;
     virtual void setSecondImage(QImage picture) = 0;

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <latch>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -72,6 +73,8 @@ private slots:
     void stopWhileDecodingThenNewRun();
     void readAheadOnlyWithinRoom_data();
     void readAheadOnlyWithinRoom();
+    void firstEntryOnCanvas_data();
+    void firstEntryOnCanvas();
 
 private:
     QString frame(const QString &name, QRgb color, int side = 3);
@@ -207,6 +210,47 @@ void DecodeAheadTest::readAheadOnlyWithinRoom()
     runMedian(host, {.memory = plenty, .pool = &pool, .decoder = gate.decoder()});
     QCOMPARE(gate.atTurn.contains("b.bmp"), atTurn);
     QCOMPARE(gate.heldDecoded.load(), !atTurn);
+}
+
+void DecodeAheadTest::firstEntryOnCanvas_data()
+{
+    QTest::addColumn<QString>("meanwhile");
+    QTest::addColumn<bool>("firstDecoded");
+    QTest::addColumn<int>("median");
+    QTest::newRow("shown and untouched") << "" << false << 20;
+    QTest::newRow("another file renamed over it") << "renamed" << true << 30;
+    QTest::newRow("canvas written") << "written" << true << 20;
+    QTest::newRow("another entry shown") << "other" << true << 20;
+}
+
+// The canvas stands in for the first frame only while it is that file's untouched picture.
+void DecodeAheadTest::firstEntryOnCanvas()
+{
+    QFETCH(QString, meanwhile);
+    QFETCH(bool, firstDecoded);
+    QFETCH(int, median);
+    std::mutex mutex;
+    QStringList decoded;
+    const FrameDecoder recording = [&](QIODevice &file, const SizeAdmission &admit, QString *reason) {
+        const std::lock_guard lock(mutex);
+        decoded << QFileInfo(static_cast<QFile &>(file).fileName()).fileName();
+        return decodeImageDevice(file, admit, reason);
+    };
+    FakeHost host;
+    host.paths = {frame("a.bmp", red(10)), frame("b.bmp", red(20)), frame("c.bmp", red(30))};
+    QVERIFY(LoadImageFile(*host.Picture1, meanwhile == "other" ? host.paths[1] : host.paths[0]));
+    if (meanwhile == "renamed") {
+        QVERIFY(QFile::remove(host.paths[0]));
+        QVERIFY(QFile::rename(frame("d.bmp", red(200)), host.paths[0]));
+    } else if (meanwhile == "written") {
+        host.canvas().setPixel(0, 0, qRgb(255, 255, 255));
+        host.canvasChanged();
+    }
+    DecodePool pool(1, 2);
+    runMedian(host, {.memory = plenty, .pool = &pool, .decoder = recording});
+    QCOMPARE(host.Picture1->surface(), filledPicture(3, 3, red(median)));
+    QCOMPARE(decoded.contains("a.bmp"), firstDecoded);
+    QCOMPARE(host.log.mid(0, 3), (QStringList{"BeginWork", "Cap:Processing image: 1", "events"}));
 }
 
 QTEST_MAIN(DecodeAheadTest)

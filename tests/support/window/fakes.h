@@ -72,6 +72,7 @@ public:
     QImage &canvas() override { return Picture1->surface(); }
     void setCanvas(QImage picture) override { Picture1->setPicture(std::move(picture)); }
     void canvasChanged() override { Picture1->surfaceChanged(); }
+    std::optional<FileIdentity> canvasSource() const override { return Picture1->source(); }
     const QImage &secondImage() const override { return Picture3->surface(); }
     void setSecondImage(QImage picture) override { Picture3->setPicture(std::move(picture)); }
     int imageCount() const override { return int(paths.size()); }
