@@ -4,8 +4,13 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
 #include <mutex>
+#include <new>
 
 namespace {
 
@@ -28,6 +33,26 @@ void qtMessage(QtMsgType, const QMessageLogContext &, const QString &text)
     const QString path = pathBeingDecoded();
     // Some decoders end their messages with a newline; report() adds its own.
     report(path.isEmpty() ? text.trimmed() : path + QStringLiteral(": ") + text.trimmed());
+}
+
+// Nothing here allocates: the memory is gone.
+[[noreturn]] void endProgram()
+{
+    try {
+        if (const std::exception_ptr thrown = std::current_exception())
+            std::rethrow_exception(thrown);
+    } catch (const std::bad_alloc &) {
+        if (progressShown)
+            (void)!write(STDERR_FILENO, ClearLine, sizeof ClearLine - 1);
+        constexpr char prefix[] = "ombrelux-cli: ";
+        const char *reason = std::strerror(ENOMEM);
+        (void)!write(STDERR_FILENO, prefix, sizeof prefix - 1);
+        (void)!write(STDERR_FILENO, reason, std::strlen(reason));
+        (void)!write(STDERR_FILENO, "\n", 1);
+        std::_Exit(1);
+    } catch (...) {
+    }
+    std::abort();
 }
 
 } // namespace
@@ -64,4 +89,9 @@ void report(const QString &text)
 void reportQtMessages()
 {
     qInstallMessageHandler(qtMessage);
+}
+
+void endOnOutOfMemory()
+{
+    std::set_terminate(endProgram);
 }

@@ -1,10 +1,12 @@
 #include "reference/exchangesortmedian.h"
 #include "reference/pointops.h"
 #include "support/images.h"
+#include "support/scratchfolders.h"
 
 #include <QBuffer>
 #include <QImageWriter>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -19,15 +21,22 @@ struct Outcome {
 };
 
 // The built tool in a child process, as a script runs it: no display, no platform plugin.
-Outcome runCli(const QStringList &arguments, const QString &workingDir)
+// With `limits`, it runs under prlimit(1) with those options; `cache` is its XDG_CACHE_HOME.
+Outcome runCli(const QStringList &arguments, const QString &workingDir, const QStringList &limits = {},
+               const QString &cache = {})
 {
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         environment.remove(QString::fromLatin1(name));
+    if (!cache.isEmpty())
+        environment.insert(QStringLiteral("XDG_CACHE_HOME"), cache);
     child.setProcessEnvironment(environment);
     child.setWorkingDirectory(workingDir);
-    child.start(QStringLiteral(OMBRELUX_CLI), arguments);
+    if (limits.isEmpty())
+        child.start(QStringLiteral(OMBRELUX_CLI), arguments);
+    else
+        child.start(QStringLiteral("prlimit"), limits + QStringList{QStringLiteral("--"), QStringLiteral(OMBRELUX_CLI)} + arguments);
     Outcome outcome;
     if (!child.waitForFinished(60000) || child.exitStatus() != QProcess::NormalExit) {
         child.kill();
@@ -38,6 +47,23 @@ Outcome runCli(const QStringList &arguments, const QString &workingDir)
     outcome.out = child.readAllStandardOutput();
     outcome.err = child.readAllStandardError();
     return outcome;
+}
+
+QStringList addressSpace(int mib)
+{
+    return {QStringLiteral("--as=%1").arg(qint64(mib) << 20)};
+}
+
+// The least address space, in MiB, in which the tool starts at all (its libraries map).
+int startingAddressSpace(const QString &workingDir)
+{
+    int fails = 8;
+    int starts = 4096;
+    while (starts - fails > 1) {
+        const int mib = (fails + starts) / 2;
+        (runCli({"--version"}, workingDir, addressSpace(mib)).exitCode == 0 ? starts : fails) = mib;
+    }
+    return starts;
 }
 
 void appendLe(QByteArray &bytes, quint32 value, int count)
@@ -183,6 +209,8 @@ private slots:
     void failures_data();
     void failures();
     void qtWarningsNameTheFile();
+    void memoryRunsOut_data();
+    void memoryRunsOut();
     void helpAndVersion_data();
     void helpAndVersion();
 
@@ -384,6 +412,50 @@ void CliTest::qtWarningsNameTheFile()
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(run.err.startsWith("ombrelux-cli: truncated.jpg: "), run.err.constData());
     QVERIFY2(everyLinePrefixed(run.err), run.err.constData());
+}
+
+void CliTest::memoryRunsOut_data()
+{
+    QTest::addColumn<int>("mib");
+    // From too little to decode the first frame, through spilling, to enough: where each
+    // allocation fails depends on the threads' timing, so each row allows every honest outcome.
+    const int floor = startingAddressSpace(m_dir.path());
+    for (int above = 10; above <= 90; above += 10)
+        QTest::addRow("%d MiB of address space", floor + above) << floor + above;
+}
+
+void CliTest::memoryRunsOut()
+{
+    QFETCH(int, mib);
+    QTemporaryDir dir;
+    const QTemporaryDir cache;
+    std::vector<QImage> frames;
+    QStringList names;
+    for (int i = 0; i < 8; ++i) {
+        frames.push_back(randomPicture(800, 600, std::uint32_t(60 + i)));
+        names << QStringLiteral("f%1.bmp").arg(i);
+        QVERIFY(frames.back().save(dir.filePath(names.back())));
+    }
+    const QByteArray kept = "an earlier result that must survive";
+    QFile keep(dir.filePath("keep.bmp"));
+    QVERIFY(keep.open(QIODevice::WriteOnly) && keep.write(kept) == kept.size());
+    keep.close();
+
+    const Outcome run = runCli(QStringList{"median", "--quiet", "-o", "keep.bmp"} + names, dir.path(), addressSpace(mib),
+                               cache.path());
+    QCOMPARE(entriesOf(cache.path()), QStringList());
+    if (run.exitCode == 0) {
+        QCOMPARE(run.err, QByteArray());
+        QCOMPARE_PIXELS(readResult(dir.filePath("keep.bmp")), referenceStack(frames));
+        return;
+    }
+    QCOMPARE(run.exitCode, 1);
+    static const QRegularExpression honest(QStringLiteral(
+        "ombrelux-cli: ((cannot stack: |cannot read frame f[0-7]\\.bmp: )?Cannot allocate memory"
+        "|Not enough memory to stack 8 images of 800 x 600 pixels\\.)\n"));
+    QVERIFY2(honest.match(QString::fromLocal8Bit(run.err)).hasMatch() && run.err.count('\n') == 1, run.err.constData());
+    QCOMPARE(contents(dir.filePath("keep.bmp")), kept);
+    QCOMPARE(entriesOf(dir.path()).size(), names.size() + 1);
 }
 
 void CliTest::helpAndVersion_data()
