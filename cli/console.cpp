@@ -7,10 +7,14 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <exception>
 #include <map>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 
@@ -111,6 +115,26 @@ void routeLibraryOutput()
     stderr = stream;
 }
 
+// Nothing here allocates: the memory is gone.
+[[noreturn]] void endProgram()
+{
+    try {
+        if (const std::exception_ptr thrown = std::current_exception())
+            std::rethrow_exception(thrown);
+    } catch (const std::bad_alloc &) {
+        if (progressShown)
+            (void)!write(STDERR_FILENO, ClearLine, sizeof ClearLine - 1);
+        constexpr char prefix[] = "ombrelux-cli: ";
+        const char *reason = std::strerror(ENOMEM);
+        (void)!write(STDERR_FILENO, prefix, sizeof prefix - 1);
+        (void)!write(STDERR_FILENO, reason, std::strlen(reason));
+        (void)!write(STDERR_FILENO, "\n", 1);
+        std::_Exit(1);
+    } catch (...) {
+    }
+    std::abort();
+}
+
 } // namespace
 
 void enableProgress(bool wanted)
@@ -145,4 +169,9 @@ void reportDecoderMessages()
 {
     routeLibraryOutput();
     qInstallMessageHandler(qtMessage);
+}
+
+void endOnOutOfMemory()
+{
+    std::set_terminate(endProgram);
 }

@@ -19,3 +19,8 @@ void report(const QString &text);
 // ("libpng error: ...", libtiff's warnings) get the prefix and the file being decoded, each
 // message once per file. Call before any thread starts.
 void reportDecoderMessages();
+
+// Memory running out inside Qt throws std::bad_alloc, on whichever thread allocates, and Qt's
+// state cannot be trusted after it: the tool then ends at once with exit status 1 and the
+// system's reason, as for any failure. OUT is only ever written whole, so it stays as it was.
+void endOnOutOfMemory();

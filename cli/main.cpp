@@ -11,6 +11,7 @@ int main(int argc, char *argv[])
 {
     // Installed first, so that warnings while the plugins load carry the prefix too.
     reportDecoderMessages();
+    endOnOutOfMemory();
     // QCoreApplication still loads the image plugins, and needs no display: a QGuiApplication
     // aborts when DISPLAY is unset.
     const QCoreApplication app(argc, argv);

@@ -1,11 +1,13 @@
 #include "reference/stackmodes.h"
 #include "reference/pointops.h"
 #include "support/images.h"
+#include "support/scratchfolders.h"
 
 #include <QBuffer>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
@@ -24,17 +26,29 @@ struct Outcome {
 };
 
 // The built tool in a child process, as a script runs it: no display, no platform plugin.
+// With limits, under prlimit(1) with those options; with a cache, that is its XDG_CACHE_HOME.
+struct ChildSetup {
+    QByteArray input;
+    QStringList limits;
+    QString cache;
+};
+
 Outcome runProgram(const QString &program, const QStringList &arguments, const QString &workingDir,
-                   const QByteArray &input = {})
+                   const ChildSetup &setup = {})
 {
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         environment.remove(QString::fromLatin1(name));
+    if (!setup.cache.isEmpty())
+        environment.insert(QStringLiteral("XDG_CACHE_HOME"), setup.cache);
     child.setProcessEnvironment(environment);
     child.setWorkingDirectory(workingDir);
-    child.start(program, arguments);
-    child.write(input);
+    if (setup.limits.isEmpty())
+        child.start(program, arguments);
+    else
+        child.start(QStringLiteral("prlimit"), setup.limits + QStringList{QStringLiteral("--"), program} + arguments);
+    child.write(setup.input);
     child.closeWriteChannel();
     Outcome outcome;
     if (!child.waitForFinished(60000) || child.exitStatus() != QProcess::NormalExit) {
@@ -48,9 +62,9 @@ Outcome runProgram(const QString &program, const QStringList &arguments, const Q
     return outcome;
 }
 
-Outcome runCli(const QStringList &arguments, const QString &workingDir, const QByteArray &input = {})
+Outcome runCli(const QStringList &arguments, const QString &workingDir, const ChildSetup &setup = {})
 {
-    return runProgram(QStringLiteral(OMBRELUX_CLI), arguments, workingDir, input);
+    return runProgram(QStringLiteral(OMBRELUX_CLI), arguments, workingDir, setup);
 }
 
 // QProcess would replace the bytes of an argument that is not UTF-8; the shell's printf hands
@@ -66,6 +80,23 @@ Outcome runCliWithBytes(const QList<QByteArray> &arguments, const QString &worki
     }
     return runProgram(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script, QStringLiteral(OMBRELUX_CLI)},
                       workingDir);
+}
+
+QStringList addressSpace(int mib)
+{
+    return {QStringLiteral("--as=%1").arg(qint64(mib) << 20)};
+}
+
+// The least address space, in MiB, in which the tool starts at all (its libraries map).
+int startingAddressSpace(const QString &workingDir)
+{
+    int fails = 8;
+    int starts = 4096;
+    while (starts - fails > 1) {
+        const int mib = (fails + starts) / 2;
+        (runCli({"--version"}, workingDir, {.limits = addressSpace(mib)}).exitCode == 0 ? starts : fails) = mib;
+    }
+    return starts;
 }
 
 void appendLe(QByteArray &bytes, quint32 value, int count)
@@ -278,6 +309,8 @@ private slots:
     void decoderMessages();
     void namesKeepTheirBytes_data();
     void namesKeepTheirBytes();
+    void memoryRunsOut_data();
+    void memoryRunsOut();
     void helpAndVersion_data();
     void helpAndVersion();
 
@@ -365,7 +398,7 @@ void CliTest::stackModes()
                               : frames == u"stdin" ? QStringList{"@-"}
                                                    : names;
     const Outcome run = runCli(QStringList{"stack"} + options + QStringList{"-o", "out.png"} + given, dir.path(),
-                               frames == u"stdin" ? list : QByteArray());
+                               {.input = frames == u"stdin" ? list : QByteArray()});
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.err, QByteArray());
     QCOMPARE(readResult(dir.filePath("out.png")), expectedStack(pictures, {StackMode(mode), kappa}));
@@ -638,6 +671,50 @@ void CliTest::namesKeepTheirBytes()
     const QString result = dir.filePath(QStringLiteral("result.") + QFileInfo(QString::fromLatin1(output)).suffix());
     QCOMPARE(std::rename((folder + output).constData(), QFile::encodeName(result).constData()), 0);
     QCOMPARE(readResult(result), command == "median" ? expectedStack(frames) : referenceBrightened(frames[0], 1));
+}
+
+void CliTest::memoryRunsOut_data()
+{
+    QTest::addColumn<int>("mib");
+    // From too little to decode the first frame, through spilling, to enough: where each
+    // allocation fails depends on the threads' timing, so each row allows every honest outcome.
+    const int floor = startingAddressSpace(m_dir.path());
+    for (int above = 10; above <= 90; above += 10)
+        QTest::addRow("%d MiB of address space", floor + above) << floor + above;
+}
+
+void CliTest::memoryRunsOut()
+{
+    QFETCH(int, mib);
+    QTemporaryDir dir;
+    const QTemporaryDir cache;
+    std::vector<QImage> frames;
+    QStringList names;
+    for (int i = 0; i < 8; ++i) {
+        frames.push_back(randomPicture(800, 600, std::uint32_t(60 + i)));
+        names << QStringLiteral("f%1.bmp").arg(i);
+        QVERIFY(frames.back().save(dir.filePath(names.back())));
+    }
+    const QByteArray kept = "an earlier result that must survive";
+    QFile keep(dir.filePath("keep.bmp"));
+    QVERIFY(keep.open(QIODevice::WriteOnly) && keep.write(kept) == kept.size());
+    keep.close();
+
+    const Outcome run = runCli(QStringList{"median", "--quiet", "-o", "keep.bmp"} + names, dir.path(),
+                               {.limits = addressSpace(mib), .cache = cache.path()});
+    QCOMPARE(entriesOf(cache.path()), QStringList());
+    if (run.exitCode == 0) {
+        QCOMPARE(run.err, QByteArray());
+        QCOMPARE_PIXELS(readResult(dir.filePath("keep.bmp")), expectedStack(frames));
+        return;
+    }
+    QCOMPARE(run.exitCode, 1);
+    static const QRegularExpression honest(QStringLiteral(
+        "ombrelux-cli: ((cannot stack: |cannot read frame f[0-7]\\.bmp: )?Cannot allocate memory"
+        "|Not enough memory to stack 8 images of 800 x 600 pixels\\.)\n"));
+    QVERIFY2(honest.match(QString::fromLocal8Bit(run.err)).hasMatch() && run.err.count('\n') == 1, run.err.constData());
+    QCOMPARE(contents(dir.filePath("keep.bmp")), kept);
+    QCOMPARE(entriesOf(dir.path()).size(), names.size() + 1);
 }
 
 void CliTest::helpAndVersion_data()

@@ -1,9 +1,11 @@
 #include "imaging/picturebox.h"
 #include "ops/median.h"
 #include "reference/pointops.h"
-#include "support/window/fakes.h"
+#include "support/failingio.h"
 #include "support/images.h"
 #include "support/rgbhash.h"
+#include "support/scratchfolders.h"
+#include "support/window/fakes.h"
 
 #include <QProcess>
 #include <QScopeGuard>
@@ -11,7 +13,9 @@
 #include <QtTest>
 
 #include <sys/statfs.h>
-#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 using Pictures = std::vector<QImage>;
 
@@ -34,6 +38,8 @@ private slots:
     void spilledRunMatchesInMemory_data();
     void spilledRunMatchesInMemory();
     void spilledStopLeavesNothing();
+    void spilledFailureReachesPerson_data();
+    void spilledFailureReachesPerson();
     void unfitScratchFolderRefuses_data();
     void unfitScratchFolderRefuses();
     void tooSmallFileSystemRefuses();
@@ -73,26 +79,6 @@ MemoryProbe bandsOf(int rows, QSize area, int count)
     const std::uint64_t budget = 12u * width * std::uint64_t(area.height()) + 2u * std::uint64_t(rows) * 3u
                                  * std::uint64_t(count) * width;
     return [budget] { return std::optional<std::uint64_t>(budget); };
-}
-
-QStringList entriesOf(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-}
-
-// Descriptors of this process open on files in the folder: an unnamed scratch file shows
-// there as "folder/#inode (deleted)".
-int openFilesIn(const QString &folder)
-{
-    int open = 0;
-    const QDir descriptors(QStringLiteral("/proc/self/fd"));
-    for (const QString &name : entriesOf(descriptors.path())) {
-        char target[4096];
-        const ssize_t size = readlink(descriptors.filePath(name).toLocal8Bit().constData(), target, sizeof target);
-        if (size > 0 && QString::fromLocal8Bit(target, size).startsWith(folder + u'/'))
-            ++open;
-    }
-    return open;
 }
 
 } // namespace
@@ -371,6 +357,49 @@ void MedianTest::spilledStopLeavesNothing()
     QCOMPARE(entriesOf(scratch.path()), QStringList());
 }
 
+void MedianTest::spilledFailureReachesPerson_data()
+{
+    QTest::addColumn<FailingIo::Kind>("kind");
+    QTest::addColumn<int>("failAt");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<int>("failedImage"); // 0: while the medians are painted
+    // Five frames of 13 x 9 in bands of two rows: each frame is one write and one flush per
+    // channel, and each band one read per frame and channel.
+    QTest::newRow("first write") << FailingIo::Kind::Write << 1 << EIO << 1;
+    QTest::newRow("a write of image 2") << FailingIo::Kind::Write << 5 << ENOSPC << 2;
+    QTest::newRow("last flush") << FailingIo::Kind::Flush << 15 << EIO << 5;
+    QTest::newRow("first read") << FailingIo::Kind::Read << 1 << EIO << 0;
+    QTest::newRow("a read of the third band") << FailingIo::Kind::Read << 31 << EROFS << 0;
+    QTest::newRow("last read") << FailingIo::Kind::Read << 75 << EIO << 0;
+}
+
+void MedianTest::spilledFailureReachesPerson()
+{
+    QFETCH(FailingIo::Kind, kind);
+    QFETCH(int, failAt);
+    QFETCH(int, error);
+    QFETCH(int, failedImage);
+    Pictures pictures;
+    for (int i = 0; i < 5; ++i)
+        pictures.push_back(randomPicture(13, 9, std::uint32_t(i + 1)));
+    const QTemporaryDir scratch;
+    FakeHost host;
+    host.Picture1->setPicture(filledPicture(13, 9, qRgb(1, 2, 3)));
+    host.paths = writeFiles(pictures);
+    FailingIo io(kind, failAt, error);
+    runMedian(host, {.memory = bandsOf(2, QSize(13, 9), 5), .scratchFolder = scratch.path(), .io = &io});
+    QVERIFY(io.calls(kind) >= failAt);
+    const QString last = failedImage ? QStringLiteral("Cap:Processing image: %1").arg(failedImage)
+                                     : QStringLiteral("Cap:Generating Median...");
+    const QString warning = QStringLiteral("warn:The median could not be finished: ") + QString::fromLocal8Bit(std::strerror(error));
+    QCOMPARE(host.log.mid(host.log.size() - 4), (QStringList{last, "EndWork", warning, "Cap:Done"}));
+    QVERIFY(!host.log.contains(QStringLiteral("beep")));
+    // What the loop left: the image it failed on, or the last one.
+    QCOMPARE_PIXELS(host.Picture1->surface(), pictures[std::size_t(failedImage ? failedImage - 1 : 4)]);
+    QCOMPARE(openFilesIn(scratch.path()), 0);
+    QCOMPARE(entriesOf(scratch.path()), QStringList());
+}
+
 void MedianTest::unfitScratchFolderRefuses_data()
 {
     QTest::addColumn<QString>("folder");
@@ -405,17 +434,10 @@ void MedianTest::tooSmallFileSystemRefuses()
 #if defined(__SANITIZE_THREAD__)
     QSKIP("ThreadSanitizer loses track of this thread's locks once QProcess has started a child");
 #endif
-    const QString image = m_dir->filePath(QStringLiteral("small.ext4"));
-    const QString mountPoint = m_dir->filePath(QStringLiteral("small"));
-    QFile file(image);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(4 << 20));
-    file.close();
-    QVERIFY(QDir().mkpath(mountPoint));
-    QProcess::execute(QStringLiteral("mkfs.ext4"), {QStringLiteral("-q"), QStringLiteral("-F"), image});
-    if (QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("loop"), image, mountPoint})
-        != 0)
+    const LoopMountedExt4 disk(m_dir->path(), 4 << 20);
+    if (!disk.mounted())
         QSKIP("cannot loop-mount a file system here");
-    const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {mountPoint}); });
+    const QString mountPoint = disk.path();
 
     // 3.6 MB of planes on a file system of 4 MiB
     const QSize area(300, 200);
