@@ -675,6 +675,9 @@ void CliTest::namesKeepTheirBytes()
 
 void CliTest::memoryRunsOut_data()
 {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    QSKIP("a sanitizer's shadow memory does not fit an address-space limit");
+#endif
     QTest::addColumn<int>("mib");
     // From too little to decode the first frame, through spilling, to enough: where each
     // allocation fails depends on the threads' timing, so each row allows every honest outcome.
