@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <utility>
 
 namespace {
@@ -85,7 +84,7 @@ std::optional<QImage> stackFrames(const QStringList &frames, const StackOptions 
     showProgress(modeName(options.mode));
     QImage stacked(area, QImage::Format_RGB32);
     if (stacked.isNull() && !area.isEmpty())
-        return cannotStack(QString::fromLocal8Bit(std::strerror(ENOMEM)));
+        return cannotStack(qt_error_string(ENOMEM));
     if (const std::optional<QString> failure = run.finish(stacked))
         return cannotStack(*failure);
     return stacked;

@@ -11,7 +11,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstring>
 #include <mutex>
 
 #include <fcntl.h>
@@ -27,17 +26,12 @@ constexpr char NameProperty[] = "ombreluxPath";
 const QString TooLarge = QStringLiteral("too large");
 const QString Undecodable = QStringLiteral("not a picture or damaged");
 
-QString outOfMemory()
-{
-    return QString::fromLocal8Bit(std::strerror(ENOMEM));
-}
-
 // A decoder reports a picture it had no memory for as damaged; whether the memory is there
 // tells the two apart.
 QString whyNotDecoded(QSize announced)
 {
     if (announced.isValid() && QImage(announced, QImage::Format_RGB32).isNull())
-        return outOfMemory();
+        return qt_error_string(ENOMEM);
     return Undecodable;
 }
 
@@ -134,7 +128,7 @@ std::optional<QImage> decodeImage(QImageReader &reader, QString *reason, const S
                               : std::move(decoded).convertToFormat(QImage::Format_RGB32);
     // Conversion fails only for want of memory.
     if (surface.isNull())
-        return refuse(reason, outOfMemory());
+        return refuse(reason, qt_error_string(ENOMEM));
     makeOpaque(surface);
     return surface;
 }

@@ -2,7 +2,6 @@
 
 #include "engine/framebuffers.h"
 
-#include <cstring>
 #include <system_error>
 
 namespace {
@@ -10,11 +9,6 @@ namespace {
 // Freed frame buffers a run keeps for its next decodes: the decoding room holds three frames of
 // the stacked area, and the canvas and a decoder at its turn one each.
 constexpr int KeptFrames = 5;
-
-QString systemReason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 // The kernel zeroes fresh pages on first touch, as slowly as the host of a virtual machine
 // hands them back; done here, image by image in loading order, while later frames decode.
@@ -101,7 +95,7 @@ std::optional<QString> StackRun::add(int index, const QImage &frame)
     if (m_planes->copyImage(index, frame))
         return std::nullopt;
     endLoading();
-    return systemReason(m_planes->error());
+    return qt_error_string(m_planes->error());
 }
 
 void StackRun::endLoading()
@@ -119,18 +113,18 @@ std::optional<QString> StackRun::finish(QImage &surface)
     if (m_running) {
         const bool done = m_running->paint(surface);
         m_running.reset();
-        return done ? std::nullopt : std::optional(systemReason(ENOMEM));
+        return done ? std::nullopt : std::optional(qt_error_string(ENOMEM));
     }
     // Planes on disk can fail part-way; they paint a copy, which replaces the surface whole.
     const bool spilled = m_planes->spilled();
     QImage painted = spilled ? surface.copy() : QImage();
     if (spilled && painted.isNull() && !surface.isNull())
-        return systemReason(ENOMEM);
+        return qt_error_string(ENOMEM);
     const bool done = m_planes->paint(spilled ? painted : surface, m_options);
     const int error = m_planes->error();
     m_planes.reset();
     if (!done)
-        return systemReason(error);
+        return qt_error_string(error);
     if (spilled)
         surface = std::move(painted);
     return std::nullopt;
