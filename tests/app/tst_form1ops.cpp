@@ -87,6 +87,16 @@ QImage brightened(const QImage &picture)
     return canvasOf(window)->surface();
 }
 
+// Adds three 5 x 4 frames through "+"; per channel they hold 10, 30 and 20 in some order.
+void addThreeFrames(FakeDialog &dialog, Form1 &window, const QString &dir)
+{
+    for (const QRgb color : {qRgb(10, 20, 30), qRgb(30, 10, 20), qRgb(20, 30, 10)})
+        dialog.answers.push_back(
+            writePicture(filledPicture(5, 4, color), dir, QStringLiteral("m%1.bmp").arg(color, 0, 16)));
+    for (int i = 0; i < 3; ++i)
+        button(window, "Command3")->click();
+}
+
 } // namespace
 
 class Form1OpsTest : public QObject {
@@ -300,13 +310,9 @@ void Form1OpsTest::subtractionThroughButton()
 void Form1OpsTest::medianThroughButton()
 {
     FakeDialog dialog;
-    for (const QRgb color : {qRgb(10, 20, 30), qRgb(30, 10, 20), qRgb(20, 30, 10)})
-        dialog.answers.push_back(writePicture(filledPicture(5, 4, color), m_dir.path(),
-                                              QStringLiteral("m%1.bmp").arg(color, 0, 16)));
     FakeDesktop desktop;
     Form1 window(dialog, desktop);
-    for (int i = 0; i < 3; ++i)
-        button(window, "Command3")->click();
+    addThreeFrames(dialog, window, m_dir.path());
 
     TitleLog log(window);
     QTest::mouseClick(button(window, "Command1"), Qt::LeftButton);
@@ -338,13 +344,9 @@ void Form1OpsTest::stackMenuEntriesRunLikeMedian()
     QFETCH(QString, entry);
     QFETCH(QRgb, result);
     FakeDialog dialog;
-    for (const QRgb color : {qRgb(10, 20, 30), qRgb(30, 10, 20), qRgb(20, 30, 10)})
-        dialog.answers.push_back(writePicture(filledPicture(5, 4, color), m_dir.path(),
-                                              QStringLiteral("s%1.bmp").arg(color, 0, 16)));
     FakeDesktop desktop;
     Form1 window(dialog, desktop);
-    for (int i = 0; i < 3; ++i)
-        button(window, "Command3")->click();
+    addThreeFrames(dialog, window, m_dir.path());
     QCOMPARE(button(window, "Command1")->toolTip(), QStringLiteral("Right-click for more ways to stack"));
     const auto *menu = window.findChild<QMenu *>("MedianMenu");
     QStringList texts;
