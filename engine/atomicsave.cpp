@@ -3,6 +3,8 @@
 #include "engine/fdwriter.h"
 #include "engine/filenames.h"
 
+#include <QFile>
+#include <QImageReader>
 #include <QRandomGenerator>
 
 #include <cerrno>
@@ -51,10 +53,24 @@ int createTemporary(const QByteArray &final, mode_t mode, QByteArray *temporary)
     return -1;
 }
 
+// An encoder may report success over bytes nothing can read; the header is enough to tell.
+bool readsBackAs(const QByteArray &name, QSize size)
+{
+    const int descriptor = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    QFile file;
+    if (descriptor < 0 || !file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (descriptor >= 0)
+            ::close(descriptor);
+        return false;
+    }
+    QImageReader reader(&file);
+    return reader.size() == size;
+}
+
 } // namespace
 
 std::optional<QString> writeImageFile(const QImage &picture, const QString &path, const DeviceWriter &encode,
-                                      InPlace inPlace)
+                                      InPlace inPlace, const FileEdit &edit)
 {
     const QByteArray name = bytesOfName(path);
     struct stat existing {};
@@ -79,10 +95,18 @@ std::optional<QString> writeImageFile(const QImage &picture, const QString &path
     // Opening in place has already emptied the old file.
     const QString lost = temporary.isEmpty() ? QStringLiteral(" (the old file was overwritten)") : QString();
 
+    const QByteArray written = temporary.isEmpty() ? final : temporary;
     FdWriter device(descriptor);
     QString failure;
-    if (!encode(picture, device) || !device.sync())
+    if (!encode(picture, device))
         failure = device.failure().isEmpty() ? QStringLiteral("Write failed") : device.failure();
+    if (failure.isEmpty() && edit)
+        failure = edit(written).value_or(QString());
+    if (failure.isEmpty() && !readsBackAs(written, picture.size()))
+        failure = QStringLiteral("The written file does not read back");
+    // After the edit, which wrote through a descriptor of its own: fsync covers the whole file.
+    if (failure.isEmpty() && !device.sync())
+        failure = device.failure();
     // Synchronised already: what close() could still report has been reported.
     ::close(descriptor);
     if (failure.isEmpty() && !temporary.isEmpty() && ::rename(temporary.constData(), final.constData()) != 0)

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 FdWriter::FdWriter(int descriptor) : m_descriptor(descriptor)
@@ -16,7 +17,8 @@ qint64 FdWriter::writeData(const char *data, qint64 size)
         return -1;
     qint64 done = 0;
     while (done < size) {
-        const ssize_t written = ::write(m_descriptor, data + done, static_cast<std::size_t>(size - done));
+        const ssize_t written =
+            ::pwrite(m_descriptor, data + done, static_cast<std::size_t>(size - done), off_t(pos() + done));
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0) {
@@ -27,6 +29,12 @@ qint64 FdWriter::writeData(const char *data, qint64 size)
         done += written;
     }
     return size;
+}
+
+qint64 FdWriter::size() const
+{
+    struct stat status {};
+    return ::fstat(m_descriptor, &status) == 0 ? qint64(status.st_size) : 0;
 }
 
 bool FdWriter::sync()

@@ -3,14 +3,15 @@
 #include <QIODevice>
 #include <QString>
 
-// Write-only device over a descriptor it does not own. Each write reaches the descriptor
-// whole: short writes are continued and interrupted ones retried. QFile reports "Unknown
-// error" when a short write is followed by a failing one; this keeps the system's reason.
+// Write-only, seekable device over a descriptor it does not own: encoders such as TIFF's go back
+// to patch offsets. Each write reaches the descriptor whole at the device's position: short
+// writes are continued and interrupted ones retried. QFile reports "Unknown error" when a short
+// write is followed by a failing one; this keeps the system's reason.
 class FdWriter : public QIODevice {
 public:
     explicit FdWriter(int descriptor);
 
-    bool isSequential() const override { return true; }
+    qint64 size() const override;
     // Flushes the written bytes to the disk, where a full network or delayed-allocation file
     // system may only now report the failure.
     bool sync();
