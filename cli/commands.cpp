@@ -3,6 +3,8 @@
 #include "cli/commandline.h"
 #include "cli/console.h"
 #include "cli/framelist.h"
+#include "engine/capturemetadata.h"
+#include "engine/filenames.h"
 #include "engine/imageloader.h"
 #include "engine/pointops.h"
 #include "engine/stackrun.h"
@@ -155,9 +157,14 @@ ExitStatus runJob(const Job &given)
         return ExitStatus::Failure;
     }
     showProgress(QStringLiteral("saving"));
+    FileEdit addCapture;
+    if (job.format.tagged)
+        addCapture = [first = bytesOfName(job.inputs.first())](const QByteArray &written) {
+            return copyCaptureMetadata(first, written);
+        };
     // A batch keeps an existing OUT intact on any failure, so never writes it in place.
     if (const std::optional<QString> reason =
-            writeImageFile(*result, job.output, job.format.writer(), InPlace::Refused)) {
+            writeImageFile(*result, job.output, job.format.writer(), InPlace::Refused, addCapture)) {
         report(QStringLiteral("cannot write %1: %2").arg(job.output, *reason));
         return ExitStatus::Failure;
     }

@@ -1,5 +1,8 @@
 #include "cli/outputformat.h"
 
+#include "engine/pngwriter.h"
+
+#include <QColorSpace>
 #include <QFileInfo>
 #include <QImageWriter>
 
@@ -11,18 +14,19 @@ struct Extension {
     const char *suffix;
     const char *format;
     int quality;
+    bool tagged;
 };
 
 // JPEG at 95: a result meant for keeping, not the web; Qt's default of 75 shows blocks in skies.
 constexpr std::array<Extension, 8> Extensions{{
-    {"bmp", "bmp", -1},
-    {"png", "png", -1},
-    {"jpg", "jpeg", 95},
-    {"jpeg", "jpeg", 95},
-    {"ppm", "ppm", -1},
-    {"tif", "tiff", -1},
-    {"tiff", "tiff", -1},
-    {"webp", "webp", -1},
+    {"bmp", "bmp", -1, false},
+    {"png", "png", -1, true},
+    {"jpg", "jpeg", 95, true},
+    {"jpeg", "jpeg", 95, true},
+    {"ppm", "ppm", -1, false},
+    {"tif", "tiff", -1, true},
+    {"tiff", "tiff", -1, true},
+    {"webp", "webp", -1, false},
 }};
 
 // JPEG, TIFF and WebP come from plugins that may not be installed.
@@ -35,10 +39,18 @@ bool writable(const Extension &extension)
 
 DeviceWriter OutputFormat::writer() const
 {
-    return [format = name, level = quality](const QImage &surface, QIODevice &device) {
+    // Qt's PNG writer takes ten times as long at its default compression.
+    if (name == "png")
+        return writePng;
+    return [format = name, level = quality, srgb = tagged](const QImage &surface, QIODevice &device) {
         QImageWriter writer(&device, format);
         writer.setQuality(level);
-        return writer.write(surface);
+        if (!srgb)
+            return writer.write(surface);
+        // Qt writes the colour space as an ICC profile; the pixels are sRGB already.
+        QImage labelled = surface;
+        labelled.setColorSpace(QColorSpace::SRgb);
+        return writer.write(labelled);
     };
 }
 
@@ -47,7 +59,7 @@ std::optional<OutputFormat> outputFormatFor(const QString &path)
     const QString suffix = QFileInfo(path).suffix().toLower();
     for (const Extension &extension : Extensions)
         if (suffix == QLatin1String(extension.suffix) && writable(extension))
-            return OutputFormat{extension.format, extension.quality};
+            return OutputFormat{extension.format, extension.quality, extension.tagged};
     return std::nullopt;
 }
 

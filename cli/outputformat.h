@@ -11,6 +11,7 @@
 struct OutputFormat {
     QByteArray name; // as QImageWriter knows it
     int quality = -1; // the writer's default when -1
+    bool tagged = false; // tagged sRGB, and carries the first input's capture metadata
     DeviceWriter writer() const;
 };
 
