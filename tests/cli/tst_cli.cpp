@@ -4,6 +4,7 @@
 #include "support/scratchfolders.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QProcess>
@@ -241,9 +242,12 @@ QByteArray contents(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// The pixels alone: QImage's == also compares the colour space PNG output is tagged with.
 QImage readResult(const QString &path)
 {
-    return QImage(path).convertToFormat(QImage::Format_RGB32);
+    QImage result = QImage(path).convertToFormat(QImage::Format_RGB32);
+    result.setColorSpace(QColorSpace());
+    return result;
 }
 
 // Per pixel and channel over the first frame's area, a frame counting 0 where it does not reach.
@@ -471,10 +475,15 @@ void CliTest::outputFormats_data()
 {
     QTest::addColumn<QString>("output");
     QTest::addColumn<QByteArray>("magic");
-    QTest::newRow("upper-case extension") << "FORMAT.PNG" << QByteArray("\x89PNG");
-    QTest::newRow("jpg") << "format.jpg" << QByteArray("\xff\xd8\xff");
-    QTest::newRow("jpeg") << "format.jpeg" << QByteArray("\xff\xd8\xff");
-    QTest::newRow("ppm") << "format.ppm" << QByteArray("P6");
+    QTest::addColumn<int>("tolerance"); // mean difference per channel; JPEG's chroma subsampling blurs random pixels most; 0: byte-exact
+    QTest::addColumn<bool>("srgb");
+    QTest::newRow("bmp") << "format.bmp" << QByteArray("BM") << 0 << false;
+    QTest::newRow("upper-case extension") << "FORMAT.PNG" << QByteArray("\x89PNG") << 0 << true;
+    QTest::newRow("jpg") << "format.jpg" << QByteArray("\xff\xd8\xff") << 64 << true;
+    QTest::newRow("jpeg") << "format.jpeg" << QByteArray("\xff\xd8\xff") << 64 << true;
+    QTest::newRow("ppm") << "format.ppm" << QByteArray("P6") << 0 << false;
+    QTest::newRow("tif") << "format.tif" << QByteArray("II*") << 0 << true;
+    QTest::newRow("webp") << "format.webp" << QByteArray("RIFF") << 64 << false;
 }
 
 void CliTest::outputFormats()
@@ -482,9 +491,27 @@ void CliTest::outputFormats()
     QFETCH(QString, output);
     QFETCH(QByteArray, magic);
     QVERIFY(randomPicture(6, 5, 31).save(m_dir.filePath("source.bmp")));
+    QFETCH(int, tolerance);
+    QFETCH(bool, srgb);
     const Outcome run = runCli({"brighten", "-o", output, "source.bmp"}, m_dir.path());
     QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.err, QByteArray());
     QCOMPARE(contents(m_dir.filePath(output)).left(magic.size()), magic);
+    const QImage expected = referenceBrightened(QImage(m_dir.filePath("source.bmp")).convertToFormat(QImage::Format_RGB32), 1);
+    QImage written(m_dir.filePath(output));
+    QCOMPARE(written.colorSpace() == QColorSpace(QColorSpace::SRgb), srgb);
+    written = written.convertToFormat(QImage::Format_RGB32);
+    if (tolerance == 0) {
+        QCOMPARE_PIXELS(written, expected);
+        return;
+    }
+    QCOMPARE(written.size(), expected.size());
+    long difference = 0;
+    for (int y = 0; y < expected.height(); ++y)
+        for (int x = 0; x < expected.width(); ++x)
+            for (const int shift : {0, 8, 16})
+                difference += std::abs(int((written.pixel(x, y) >> shift) & 0xff) - int((expected.pixel(x, y) >> shift) & 0xff));
+    QVERIFY2(difference <= long(tolerance) * 3 * expected.width() * expected.height(), qPrintable(QString::number(difference)));
 }
 
 void CliTest::failures_data()
