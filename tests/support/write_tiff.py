@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Writes raw samples as a TIFF for the loader tests, with python3-tifffile.
 
-usage: write_tiff.py KIND WIDTH HEIGHT SAMPLES OUT [ICC]
-  rgb8   SAMPLES holds 8-bit R,G,B per pixel; ICC, when given, is embedded
+usage: write_tiff.py KIND WIDTH HEIGHT SAMPLES OUT
+  rgb8   SAMPLES holds 8-bit R,G,B per pixel
   rgb16  16-bit little-endian R,G,B per pixel
   dng    16-bit little-endian mosaic of an RGGB sensor, 12 bits used: a CFA DNG
 """
@@ -12,12 +12,10 @@ import numpy
 import tifffile
 
 kind, width, height, samples, out = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4], sys.argv[5]
-icc = sys.argv[6] if len(sys.argv) > 6 else None
 
 if kind == "rgb8":
     data = numpy.fromfile(samples, dtype=numpy.uint8).reshape(height, width, 3)
-    extratags = [(34675, "B", 0, open(icc, "rb").read(), True)] if icc else []
-    tifffile.imwrite(out, data, photometric="rgb", extratags=extratags)
+    tifffile.imwrite(out, data, photometric="rgb")
 elif kind == "rgb16":
     data = numpy.fromfile(samples, dtype="<u2").reshape(height, width, 3)
     tifffile.imwrite(out, data, photometric="rgb")
