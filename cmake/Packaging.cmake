@@ -50,8 +50,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 # dpkg-shlibdeps turns the binary's linked libraries (Qt and the C++ runtime) into Depends.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The platform plugins are loaded at run time, so shlibdeps cannot see them, and libqt6gui6
-# only recommends them: without one the window cannot open. TIFF and WebP output come from
-# qt6-image-formats-plugins, loaded the same way.
+# only recommends them: without one the window cannot open. The image format plugins are
+# loaded the same way: they read and write TIFF and WebP.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-image-formats-plugins")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)

@@ -1,10 +1,15 @@
 #include "engine/imageloader.h"
 
+#include "engine/colourconversion.h"
+#include "engine/decodelimits.h"
 #include "engine/filenames.h"
 #include "engine/framebuffers.h"
+#include "engine/heifdecoder.h"
+#include "engine/rawdecoder.h"
 
 #include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QScopeGuard>
 
@@ -23,29 +28,13 @@ thread_local QString decodingPath;
 // The path a file was opened by, kept on the QFile: one opened by descriptor has no name.
 constexpr char NameProperty[] = "ombreluxPath";
 
-const QString TooLarge = QStringLiteral("too large");
-const QString Undecodable = QStringLiteral("not a picture or damaged");
-
-// A decoder reports a picture it had no memory for as damaged; whether the memory is there
-// tells the two apart.
-QString whyNotDecoded(QSize announced)
-{
-    if (announced.isValid() && QImage(announced, QImage::Format_RGB32).isNull())
-        return qt_error_string(ENOMEM);
-    return Undecodable;
-}
+// Enough for the signatures and for a DNG's first directory, which writers put right after the header.
+constexpr qint64 HeadBytes = 4096;
 
 FileIdentity identityFrom(const struct stat &info)
 {
     return {std::uint64_t(info.st_dev), std::uint64_t(info.st_ino), std::int64_t(info.st_size),
             std::int64_t(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
-}
-
-std::nullopt_t refuse(QString *reason, const QString &why)
-{
-    if (reason)
-        *reason = why;
-    return std::nullopt;
 }
 
 void setUpReaderOnce()
@@ -105,23 +94,31 @@ QImage blankTarget(QImageReader &reader, QSize announced)
     return target;
 }
 
-std::optional<QImage> decodeImage(QImageReader &reader, QString *reason, const SizeAdmission &admit = {})
+// Whatever Qt's readers know: BMP, JPEG, GIF, PNG, and TIFF and WebP with Qt's image format
+// plugins. The picture as stored; `orientation` says how to turn it upright, after its colours
+// are converted.
+std::optional<QImage> decodeWithQt(QImageReader &reader, const SizeAdmission &admit, QString *reason,
+                                   QImageIOHandler::Transformations &orientation)
 {
-    setUpReaderOnce();
-    // Named for the message handler while this thread decodes; a file's name is the path as given.
-    decodingPath = reader.device()->property(NameProperty).toString();
-    const auto forget = qScopeGuard([] { decodingPath.clear(); });
-    reader.setAutoTransform(true);
+    reader.setAutoTransform(false);
     const QSize announced = reader.size();
-    if (announced.isValid() && qint64(announced.width()) * announced.height() > MaxPicturePixels)
-        return refuse(reason, TooLarge);
-    if (admit && !admit(announced))
+    if (!admitted(announced, admit))
         return refuse(reason, TooLarge);
     QImage decoded = blankTarget(reader, announced);
     if (!reader.read(&decoded) || decoded.isNull())
         return refuse(reason, whyNotDecoded(announced));
+    orientation = reader.transformation();
+    return decoded;
+}
+
+// The loader's surface from a decoder's picture: sRGB, 16-bit samples rounded to 8 bits
+// (Qt's conversions round to nearest), alpha over black, opaque RGB32, upright.
+std::optional<QImage> finished(QImage decoded, QImageIOHandler::Transformations orientation, QString *reason)
+{
     if (qint64(decoded.width()) * decoded.height() > MaxPicturePixels)
         return refuse(reason, TooLarge);
+    // Before the 8-bit conversion, so that 16-bit samples convert at full precision.
+    convertToSrgb(decoded);
     // Moved, not copied: a second reference would make makeOpaque() copy the whole picture.
     const bool hasAlpha = decoded.hasAlphaChannel();
     QImage surface = hasAlpha ? flattenOverBlack(std::move(decoded))
@@ -130,7 +127,34 @@ std::optional<QImage> decodeImage(QImageReader &reader, QString *reason, const S
     if (surface.isNull())
         return refuse(reason, qt_error_string(ENOMEM));
     makeOpaque(surface);
+    surface = orientedUpright(std::move(surface), orientation);
+    if (surface.isNull())
+        return refuse(reason, qt_error_string(ENOMEM));
     return surface;
+}
+
+// Picks the decoder by content; a camera's RAW format also by the file's suffix.
+std::optional<QImage> decodeDevice(QIODevice &device, const SizeAdmission &admit, QString *reason)
+{
+    setUpReaderOnce();
+    // Named for the message handler while this thread decodes; a file's name is the path as given.
+    const QString name = device.property(NameProperty).toString();
+    decodingPath = name;
+    const auto forget = qScopeGuard([] { decodingPath.clear(); });
+    const QByteArray head = device.peek(HeadBytes);
+    QImageIOHandler::Transformations orientation = QImageIOHandler::TransformationNone;
+    std::optional<QImage> decoded;
+    if (isHeif(head)) {
+        decoded = decodeHeif(device, admit, reason);
+    } else if (isCameraRaw(head, QFileInfo(name).suffix())) {
+        decoded = decodeCameraRaw(device, admit, reason);
+    } else {
+        QImageReader reader(&device);
+        decoded = decodeWithQt(reader, admit, reason, orientation);
+    }
+    if (!decoded)
+        return std::nullopt;
+    return finished(std::move(*decoded), orientation, reason);
 }
 
 } // namespace
@@ -180,8 +204,7 @@ std::optional<QImage> decodeImageFile(const QString &path, QString *reason, std:
         return refuse(reason, *failure);
     if (identity)
         *identity = identityOf(file);
-    QImageReader reader(&file);
-    return decodeImage(reader, reason);
+    return decodeDevice(file, {}, reason);
 }
 
 QString pathBeingDecoded()
@@ -195,12 +218,10 @@ std::optional<QImage> decodeImageData(const QByteArray &data)
     buffer.setData(data);
     if (!buffer.open(QIODevice::ReadOnly))
         return std::nullopt;
-    QImageReader reader(&buffer);
-    return decodeImage(reader, nullptr);
+    return decodeDevice(buffer, {}, nullptr);
 }
 
 std::optional<QImage> decodeImageDevice(QIODevice &device, const SizeAdmission &admit, QString *reason)
 {
-    QImageReader reader(&device);
-    return decodeImage(reader, reason, admit);
+    return decodeDevice(device, admit, reason);
 }

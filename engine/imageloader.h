@@ -28,8 +28,9 @@ std::optional<FileIdentity> identityOf(const QFileDevice &opened);
 // cost gigabytes, and median stacking keeps several of them at once.
 inline constexpr qint64 MaxPicturePixels = 250'000'000;
 
-// Decodes an image file to a Format_RGB32 surface: EXIF orientation applied, alpha composited
-// over black, first frame of an animation. Only regular files are read (a named pipe would
+// Decodes an image file to a Format_RGB32 surface: BMP, JPEG, GIF, PNG, TIFF, WebP, HEIC/HEIF
+// and camera RAW; colours converted to sRGB from an embedded profile, 16-bit samples rounded to
+// nearest, EXIF orientation applied, alpha composited over black, first frame of an animation. Only regular files are read (a named pipe would
 // block the decoder forever). nullopt for anything that does not decode; `reason` then says
 // why: the system's error (also when the memory for its pixels cannot be had), "not a regular
 // file", "too large" or "not a picture or damaged". `identity`, when given, receives the identity

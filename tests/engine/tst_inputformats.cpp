@@ -1,0 +1,303 @@
+#include "engine/imageloader.h"
+#include "support/externaltools.h"
+#include "support/images.h"
+
+#include <QColorSpace>
+#include <QFile>
+#include <QImageReader>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTransform>
+
+#include <random>
+#include <vector>
+
+// HEIC, camera RAW, TIFF, WebP and 16-bit files through the loader, against the truth they were
+// made from or a reference decoded by the format's own tool; colours converted to sRGB at load.
+namespace {
+
+enum class Kind { HeicOpaque, HeicAlpha, Dng, Tiff8, Tiff16, WebpLossless, Png16 };
+// An EXIF orientation of 6 is a quarter turn clockwise.
+enum class Orientation { Upright, QuarterTurn };
+
+// A 16-bit sample rounded to the nearest 8-bit one.
+int nearest8(quint16 sample)
+{
+    return (sample * 255 + 32767) / 65535;
+}
+
+// Samples on both sides of where rounding to 8 bits steps: 257k - 129 gives k - 1, 257k - 128 gives k.
+std::vector<quint16> roundingBoundaries()
+{
+    std::vector<quint16> samples{0, 65535};
+    for (const int step : {1, 2, 127, 128, 200, 255}) {
+        samples.push_back(quint16(257 * step - 129));
+        samples.push_back(quint16(257 * step - 128));
+    }
+    return samples;
+}
+
+// Two rows of boundary samples, each pixel's channels taken in turn from the list, as
+// little-endian R,G,B samples, with the picture they must load as.
+struct DeepSamples {
+    QSize size;
+    QByteArray bytes;
+    QImage expected;
+};
+DeepSamples deepSamples()
+{
+    const std::vector<quint16> samples = roundingBoundaries();
+    const int width = int(samples.size());
+    DeepSamples deep{QSize(width, 2), {}, QImage(width, 2, QImage::Format_RGB32)};
+    for (int y = 0; y < 2; ++y) {
+        for (int x = 0; x < width; ++x) {
+            int channels[3];
+            for (int c = 0; c < 3; ++c) {
+                const quint16 sample = samples[std::size_t((x + c + y * 5) % width)];
+                deep.bytes.append(char(sample & 0xffu)).append(char(sample >> 8));
+                channels[c] = nearest8(sample);
+            }
+            deep.expected.setPixel(x, y, qRgb(channels[0], channels[1], channels[2]));
+        }
+    }
+    return deep;
+}
+
+QImage png16From(const DeepSamples &deep)
+{
+    QImage picture(deep.size, QImage::Format_RGBX64);
+    const auto *samples = reinterpret_cast<const quint16 *>(deep.bytes.constData());
+    for (int y = 0; y < picture.height(); ++y) {
+        auto *row = reinterpret_cast<quint16 *>(picture.scanLine(y));
+        for (int x = 0; x < picture.width(); ++x, samples += 3)
+            for (int c = 0; c < 4; ++c)
+                row[4 * x + c] = c < 3 ? samples[c] : 0xffff;
+    }
+    return picture;
+}
+
+QByteArray rgbBytes(const QImage &picture)
+{
+    const QImage rgb = picture.convertToFormat(QImage::Format_RGB888);
+    QByteArray bytes;
+    for (int y = 0; y < rgb.height(); ++y)
+        bytes.append(reinterpret_cast<const char *>(rgb.constScanLine(y)), qsizetype(rgb.width()) * 3);
+    return bytes;
+}
+
+// A 12-bit RGGB mosaic above the black level of 64.
+QByteArray mosaic(QSize size)
+{
+    std::mt19937 random(17);
+    QByteArray bytes;
+    for (int i = 0; i < size.width() * size.height(); ++i) {
+        const auto sample = quint16(64 + random() % 4032);
+        bytes.append(char(sample & 0xffu)).append(char(sample >> 8));
+    }
+    return bytes;
+}
+
+// Coverage from transparent to opaque across the picture.
+QImage withAlpha(QImage picture)
+{
+    picture = picture.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixel(x, y, (picture.pixel(x, y) & 0xffffffu) | quint32(x * 255 / (picture.width() - 1)) << 24);
+    return picture;
+}
+
+QImage loaded(const QString &path)
+{
+    QString reason;
+    const std::optional<QImage> picture = decodeImageFile(path, &reason);
+    if (!picture)
+        qWarning("%s: %s", qPrintable(path), qPrintable(reason));
+    return picture.value_or(QImage());
+}
+
+// The bytes a file holds, no colour converted, not turned upright.
+QImage storedPixels(const QString &path)
+{
+    QImageReader reader(path);
+    reader.setAutoTransform(false);
+    return reader.read().convertToFormat(QImage::Format_RGB32);
+}
+
+// Empty when every channel is within `tolerance`, alpha exact; else the first difference.
+QString differenceBeyond(const QImage &actual, const QImage &expected, int tolerance)
+{
+    if (actual.size() != expected.size())
+        return QStringLiteral("size %1x%2, expected %3x%4")
+            .arg(actual.width()).arg(actual.height()).arg(expected.width()).arg(expected.height());
+    for (int y = 0; y < actual.height(); ++y) {
+        for (int x = 0; x < actual.width(); ++x) {
+            const QRgb a = actual.pixel(x, y);
+            const QRgb e = expected.pixel(x, y);
+            if (qAbs(qRed(a) - qRed(e)) > tolerance || qAbs(qGreen(a) - qGreen(e)) > tolerance
+                || qAbs(qBlue(a) - qBlue(e)) > tolerance || qAlpha(a) != qAlpha(e))
+                return QStringLiteral("(%1, %2): %3, expected %4")
+                    .arg(x).arg(y).arg(a, 8, 16, QLatin1Char('0')).arg(e, 8, 16, QLatin1Char('0'));
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Kind)
+Q_DECLARE_METATYPE(Orientation)
+
+class TestInputFormats : public QObject {
+    Q_OBJECT
+
+private slots:
+    void decodes_data();
+    void decodes();
+    void convertsToSrgb_data();
+    void convertsToSrgb();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TestInputFormats::decodes_data()
+{
+    QTest::addColumn<Kind>("kind");
+    QTest::newRow("heic, lossy") << Kind::HeicOpaque;
+    QTest::newRow("heic with alpha, over black") << Kind::HeicAlpha;
+    QTest::newRow("cfa dng, developed as dcraw_emu does") << Kind::Dng;
+    QTest::newRow("tiff, 8-bit") << Kind::Tiff8;
+    QTest::newRow("tiff, 16-bit, rounded to nearest") << Kind::Tiff16;
+    QTest::newRow("webp, lossless") << Kind::WebpLossless;
+    QTest::newRow("png, 16-bit, rounded to nearest") << Kind::Png16;
+}
+
+// Each exactly: the lossy formats against the library's own tool, which runs the same decoder.
+void TestInputFormats::decodes()
+{
+    QFETCH(Kind, kind);
+    QVERIFY(m_dir.isValid());
+    const QImage truth = randomPicture(37, 23, 9); // odd sizes: chroma and row padding at the edges
+    const QString source = m_dir.filePath(QStringLiteral("source.png"));
+    const QString reference = m_dir.filePath(QStringLiteral("reference"));
+    QString file;
+    QImage expected;
+    switch (kind) {
+    case Kind::HeicOpaque:
+    case Kind::HeicAlpha:
+        QVERIFY((kind == Kind::HeicAlpha ? withAlpha(truth) : truth).save(source));
+        file = m_dir.filePath(QStringLiteral("picture.heic"));
+        QCOMPARE(runTool(QStringLiteral("heif-enc"), {QStringLiteral("-q"), QStringLiteral("50"), QStringLiteral("-o"), file, source}), QString());
+        QCOMPARE(runTool(QStringLiteral("heif-convert"), {file, reference + QStringLiteral(".png")}), QString());
+        expected = loaded(reference + QStringLiteral(".png"));
+        break;
+    case Kind::Dng: {
+        file = m_dir.filePath(QStringLiteral("sensor.dng"));
+        const QSize size(32, 24);
+        QCOMPARE(writeTiff(QStringLiteral("dng"), size, mosaic(size), file), QString());
+        // Camera white balance, sRGB, AHD, 16 bits: the loader rounds those to 8 as any 16-bit TIFF.
+        QCOMPARE(runTool(QStringLiteral("dcraw_emu"), {QStringLiteral("-w"), QStringLiteral("-o"), QStringLiteral("1"),
+                                                      QStringLiteral("-q"), QStringLiteral("3"), QStringLiteral("-6"),
+                                                      QStringLiteral("-T"), QStringLiteral("-Z"), reference + QStringLiteral(".tif"), file}),
+                 QString());
+        expected = loaded(reference + QStringLiteral(".tif"));
+        break;
+    }
+    case Kind::Tiff8:
+        file = m_dir.filePath(QStringLiteral("picture.tif"));
+        QCOMPARE(writeTiff(QStringLiteral("rgb8"), truth.size(), rgbBytes(truth), file), QString());
+        expected = truth;
+        break;
+    case Kind::Tiff16: {
+        const DeepSamples deep = deepSamples();
+        file = m_dir.filePath(QStringLiteral("deep.tif"));
+        QCOMPARE(writeTiff(QStringLiteral("rgb16"), deep.size, deep.bytes, file), QString());
+        expected = deep.expected;
+        break;
+    }
+    case Kind::WebpLossless:
+        QVERIFY(truth.save(source));
+        file = m_dir.filePath(QStringLiteral("picture.webp"));
+        QCOMPARE(runTool(QStringLiteral("cwebp"), {QStringLiteral("-quiet"), QStringLiteral("-lossless"), source, QStringLiteral("-o"), file}), QString());
+        expected = truth;
+        break;
+    case Kind::Png16: {
+        const DeepSamples deep = deepSamples();
+        file = m_dir.filePath(QStringLiteral("deep.png"));
+        QVERIFY(png16From(deep).save(file));
+        expected = deep.expected;
+        break;
+    }
+    }
+    QVERIFY(!expected.isNull());
+    const QImage picture = loaded(file);
+    QCOMPARE(picture.format(), QImage::Format_RGB32);
+    QCOMPARE_PIXELS(picture, expected);
+}
+
+void TestInputFormats::convertsToSrgb_data()
+{
+    QTest::addColumn<int>("space"); // a QColorSpace::NamedColorSpace, 0 for no profile
+    QTest::addColumn<Orientation>("orientation");
+    QTest::addColumn<bool>("converted");
+
+    QTest::newRow("display p3") << int(QColorSpace::DisplayP3) << Orientation::Upright << true;
+    QTest::newRow("adobe rgb") << int(QColorSpace::AdobeRgb) << Orientation::Upright << true;
+    QTest::newRow("display p3, portrait by exif") << int(QColorSpace::DisplayP3) << Orientation::QuarterTurn << true;
+    QTest::newRow("srgb, untouched") << int(QColorSpace::SRgb) << Orientation::Upright << false;
+    QTest::newRow("srgb, portrait by exif") << int(QColorSpace::SRgb) << Orientation::QuarterTurn << false;
+    QTest::newRow("no profile, untouched") << 0 << Orientation::Upright << false;
+}
+
+// A JPEG with an embedded profile against lcms2's conversion of the same decoded bytes, within
+// 1 per channel: Qt's and lcms2's transforms round their curves and matrices differently.
+void TestInputFormats::convertsToSrgb()
+{
+    QFETCH(int, space);
+    QFETCH(Orientation, orientation);
+    QFETCH(bool, converted);
+    QVERIFY(m_dir.isValid());
+    const QString file = m_dir.filePath(QStringLiteral("photo.jpg"));
+    const QString profile = m_dir.filePath(QStringLiteral("photo.icc")); // exiv2 -iC takes it by the name
+    QImage photo(40, 24, QImage::Format_RGB32);
+    for (int y = 0; y < photo.height(); ++y)
+        for (int x = 0; x < photo.width(); ++x)
+            photo.setPixel(x, y, qRgb(x * 6, 250 - y * 10, (x * y) % 256)); // saturated corners move most
+    QVERIFY(photo.save(file, "jpg", 95));
+    if (space) {
+        QFile icc(profile);
+        QVERIFY(icc.open(QIODevice::WriteOnly));
+        icc.write(QColorSpace(QColorSpace::NamedColorSpace(space)).iccProfile());
+        icc.close();
+        QCOMPARE(runTool(QStringLiteral("exiv2"), {QStringLiteral("-iC"), file}), QString());
+    }
+    if (orientation == Orientation::QuarterTurn)
+        QCOMPARE(runTool(QStringLiteral("exiv2"), {QStringLiteral("-M"), QStringLiteral("set Exif.Image.Orientation 6"), file}),
+                 QString());
+
+    QImage expected = storedPixels(file);
+    if (converted) {
+        const QString stored = m_dir.filePath(QStringLiteral("stored.tif"));
+        const QString reference = m_dir.filePath(QStringLiteral("reference.tif"));
+        QCOMPARE(writeTiff(QStringLiteral("rgb8"), expected.size(), rgbBytes(expected), stored), QString());
+        QCOMPARE(runTool(QStringLiteral("tificc"), {QStringLiteral("-i") + profile, QStringLiteral("-t1"), stored, reference}),
+                 QString());
+        expected = storedPixels(reference);
+    }
+    if (orientation == Orientation::QuarterTurn)
+        expected = expected.transformed(QTransform().rotate(90));
+
+    const QImage picture = loaded(file);
+    QCOMPARE(picture.format(), QImage::Format_RGB32);
+    if (converted)
+        QVERIFY2(differenceBeyond(picture, expected, 1).isEmpty(), qPrintable(differenceBeyond(picture, expected, 1)));
+    else
+        QCOMPARE_PIXELS(picture, expected);
+    QCOMPARE(picture.colorSpace().isValid(), space != 0);
+    if (space)
+        QCOMPARE(picture.colorSpace(), QColorSpace(QColorSpace::SRgb));
+}
+
+QTEST_MAIN(TestInputFormats)
+#include "tst_inputformats.moc"
