@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// Covered pixels x in [begin, end) of one row of the stacked area; begin >= end: none.
+struct RowSpan {
+    int begin = 0;
+    int end = 0;
+};
+// One span per row of the area.
+using Coverage = std::vector<RowSpan>;
+// Row-major 3x3: maps a point (x, y, 1) of the reference's pixel grid (pixel centres at integers)
+// to the frame's pixel grid.
+struct Homography {
+    std::array<double, 9> m{1, 0, 0, 0, 1, 0, 0, 0, 1};
+};
+
+// Features of the reference, computed once; align() is const and safe from several threads at
+// once. Features come from a grey copy downscaled to about 1200 pixels on its long side; the fit
+// is made in full-resolution coordinates. OpenCV runs on the calling thread alone (its own
+// worker threads are turned off the first time alignment is used), so each decode worker
+// aligns its frame without competing for the cores.
+class AlignmentReference {
+public:
+    explicit AlignmentReference(const QImage &reference); // Format_RGB32, the stacked area
+    // The frame's transform, or nullopt with `reason` set: "too few matching features (12 of 40
+    // needed)", "the fit folds or shrinks the picture too far", or the system's reason when
+    // the memory for the features cannot be had.
+    std::optional<Homography> align(const QImage &frame, QString *reason) const;
+    QSize area() const;
+
+    struct Features;
+
+private:
+    QSize m_area;
+    std::shared_ptr<const Features> m_features;
+};
+
+struct WarpedFrame {
+    QImage picture; // Format_RGB32 of the area's size
+    Coverage coverage;
+};
+// The frame resampled into the reference grid at full resolution, bicubic. Pixel (x, y) is
+// covered when its pre-image toFrame(x, y), computed in double precision, lies within
+// [0, w-1] x [0, h-1] of the frame; there the kernel's taps that fall beyond the frame's edge
+// repeat the edge pixel, so a covered pixel is made of frame data alone. Uncovered pixels hold
+// repeated edge pixels too and mean nothing. nullopt when the memory cannot be had.
+std::optional<WarpedFrame> warpFrame(const QImage &frame, const Homography &toFrame, QSize area);
