@@ -38,14 +38,27 @@ void Form1::createStackMenu()
     Command1->setToolTip(QStringLiteral("Right-click for more ways to stack"));
     MedianMenu = new QMenu(Command1);
     MedianMenu->setObjectName(QStringLiteral("MedianMenu"));
-    const std::pair<const char *, StackMode> entries[] = {{"Mean", StackMode::Mean},
-                                                          {"Sigma-Clipped Mean", StackMode::SigmaClippedMean},
-                                                          {"Minimum", StackMode::Minimum},
-                                                          {"Maximum", StackMode::Maximum}};
-    for (const auto &[text, mode] : entries) {
+    struct Entry {
+        const char *text;
+        StackMode mode;
+        Framing framing;
+    };
+    const Entry entries[] = {{"Median of Aligned Frames", StackMode::Median, Framing::Aligned},
+                             {"Mean of Aligned Frames", StackMode::Mean, Framing::Aligned},
+                             {"Sigma-Clipped Mean of Aligned Frames", StackMode::SigmaClippedMean, Framing::Aligned},
+                             {nullptr, {}, {}},
+                             {"Mean", StackMode::Mean, Framing::AsShot},
+                             {"Sigma-Clipped Mean", StackMode::SigmaClippedMean, Framing::AsShot},
+                             {"Minimum", StackMode::Minimum, Framing::AsShot},
+                             {"Maximum", StackMode::Maximum, Framing::AsShot}};
+    for (const auto &[text, mode, framing] : entries) {
+        if (!text) {
+            MedianMenu->addSeparator();
+            continue;
+        }
         const QString name = QString::fromLatin1(text);
         connect(MedianMenu->addAction(name), &QAction::triggered, this,
-                [this, name, mode] { runStack(*this, {.mode = mode}, name); });
+                [this, name, mode, framing] { runStack(*this, {.mode = mode}, name, framing); });
     }
 }
 

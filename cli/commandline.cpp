@@ -109,13 +109,14 @@ Request parseCommandLine(const QStringList &arguments)
     const QCommandLineOption passes(QStringLiteral("passes"), QString(), QStringLiteral("N"));
     const QCommandLineOption mode(QStringLiteral("mode"), QString(), QStringLiteral("MODE"));
     const QCommandLineOption kappa(QStringLiteral("kappa"), QString(), QStringLiteral("K"));
+    const QCommandLineOption align(QStringLiteral("align"));
     parser.addOptions({help, quiet, output});
     if (*command == Command::Brighten)
         parser.addOption(passes);
     if (first == u"stack")
         parser.addOption(mode);
     if (*command == Command::Stack)
-        parser.addOption(kappa);
+        parser.addOptions({kappa, align});
     // parse() skips the first argument, here the command; process() would exit with 1 itself.
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
@@ -125,6 +126,7 @@ Request parseCommandLine(const QStringList &arguments)
     Job job;
     job.command = *command;
     job.quiet = parser.isSet(quiet);
+    job.align = *command == Command::Stack && parser.isSet(align);
     job.inputs = parser.positionalArguments();
     if (!parser.isSet(output))
         return usageError(QStringLiteral("missing -o OUT"));
@@ -154,8 +156,8 @@ Request parseCommandLine(const QStringList &arguments)
 QString helpText()
 {
     return QStringLiteral(
-               "Usage: ombrelux-cli stack [--quiet] --mode MODE [--kappa K] -o OUT FRAME FRAME...\n"
-               "  or:  ombrelux-cli median [--quiet] -o OUT FRAME FRAME...\n"
+               "Usage: ombrelux-cli stack [--quiet] [--align] --mode MODE [--kappa K] -o OUT FRAME FRAME...\n"
+               "  or:  ombrelux-cli median [--quiet] [--align] -o OUT FRAME FRAME...\n"
                "  or:  ombrelux-cli subtract [--quiet] -o OUT IMAGE SECOND\n"
                "  or:  ombrelux-cli brighten [--quiet] [--passes N] -o OUT IMAGE\n"
                "  or:  ombrelux-cli --help | --version\n"
@@ -190,6 +192,10 @@ QString helpText()
                "              max     the brightest, for star and light trails\n"
                "              mean, min and max keep no frames: any number of them fits\n"
                "  --kappa K   sigma's K, 1.00 to 10.00 with at most two decimals (default 2.50)\n"
+               "  --align     for frames shot by hand: warp every frame onto the first one\n"
+               "              (shift, turn, tilt) before stacking; a pixel's values are then\n"
+               "              those of the frames that reach it; a frame that cannot be\n"
+               "              aligned ends the run\n"
                "  --passes N  brighten N times over (1 to 2147483647, default 1)\n"
                "  --quiet     no progress line on the terminal\n"
                "  -h, --help  show this help and exit\n"

@@ -13,6 +13,7 @@ struct Job {
     bool quiet = false;
     int passes = 1;
     StackOptions stack; // median unless `stack --mode` says otherwise
+    bool align = false; // warp every frame into the first one's grid before stacking
     QString output;
     OutputFormat format;
     QStringList inputs; // as given, for messages; a frame "@FILE" stands for the paths in FILE

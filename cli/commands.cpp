@@ -51,7 +51,7 @@ std::optional<QImage> readInput(const QString &kind, const QString &path)
 }
 
 // Unlike the window, a frame that does not load ends the run: it would change the result unseen.
-std::optional<QImage> stackFrames(const QStringList &frames, const StackOptions &options)
+std::optional<QImage> stackFrames(const QStringList &frames, const StackOptions &options, bool align)
 {
     showProgress(loading(1, frames.size()));
     // The first frame gives the stacked area, so it is decoded here and not read ahead.
@@ -61,7 +61,8 @@ std::optional<QImage> stackFrames(const QStringList &frames, const StackOptions 
     const QSize area = first->size();
     QStringList ahead = frames;
     ahead.first().clear();
-    StackRun run(area, ahead, {}, options);
+    // Aligned, the first frame is the reference: the others are warped onto it.
+    StackRun run(area, ahead, {}, options, align ? *first : QImage());
     if (const std::optional<QString> refusal = run.refusal()) {
         report(*refusal);
         return std::nullopt;
@@ -76,10 +77,11 @@ std::optional<QImage> stackFrames(const QStringList &frames, const StackOptions 
         showProgress(loading(i + 1, frames.size()));
         const LoadedPicture loaded = run.take(i, frames[i]);
         if (!loaded.picture) {
-            report(QStringLiteral("cannot read frame %1: %2").arg(frames[i], loaded.failure));
+            const QString what = loaded.unaligned ? QStringLiteral("align") : QStringLiteral("read");
+            report(QStringLiteral("cannot %1 frame %2: %3").arg(what, frames[i], loaded.failure));
             return std::nullopt;
         }
-        if (const std::optional<QString> failure = run.add(i, *loaded.picture))
+        if (const std::optional<QString> failure = run.add(i, *loaded.picture, loaded.coverage))
             return cannotStack(*failure);
     }
     run.endLoading();
@@ -123,7 +125,7 @@ std::optional<QImage> compute(const Job &job)
 {
     switch (job.command) {
     case Command::Stack:
-        return stackFrames(job.inputs, job.stack);
+        return stackFrames(job.inputs, job.stack, job.align);
     case Command::Subtract:
         return subtractSecond(job.inputs);
     case Command::Brighten:

@@ -46,13 +46,13 @@ void ChannelPlanes::copyImage(int index, const QImage &picture)
     }
 }
 
-bool ChannelPlanes::paint(QImage &surface, const StackOptions &options) const
+bool ChannelPlanes::paint(QImage &surface, const StackOptions &options, const FrameCoverage *coverage) const
 {
     const QSize painted = m_area.boundedTo(surface.size());
     if (painted.isEmpty())
         return true;
     // Detach here, on the calling thread, before workers get row pointers.
     std::uint8_t *bits = surface.bits();
-    return bits && paintStackRows(options, {m_red.get(), m_green.get(), m_blue.get(), m_imageStride, m_count, m_area.width()}, bits,
+    return bits && paintStackRows(options, {m_red.get(), m_green.get(), m_blue.get(), m_imageStride, m_count, m_area.width(), coverage, 0}, bits,
                     surface.bytesPerLine(), painted.width(), painted.height());
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/coverage.h"
 #include "engine/stackmode.h"
 
 #include "engine/framebuffers.h"
@@ -31,7 +32,7 @@ public:
 
     // Writes the stacked values over the part of the area that the surface covers; false, with
     // the surface as it was, when the memory to work in cannot be had.
-    bool paint(QImage &surface, const StackOptions &options) const;
+    bool paint(QImage &surface, const StackOptions &options, const FrameCoverage *coverage = nullptr) const;
 
 private:
     using Plane = FreshPages<std::uint8_t>;

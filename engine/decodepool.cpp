@@ -8,13 +8,13 @@
 #include <algorithm>
 #include <atomic>
 #include <system_error>
+#include <utility>
 
 struct DecodePool::Job {
     enum class State { Queued, Decoding, Done, Dropped };
     QString path;
     State state = State::Queued;
-    std::optional<QImage> frame;
-    QString failure;
+    LoadedPicture loaded;
     std::optional<FileIdentity> identity;
     // Not read ahead: its announced size did not fit the room left.
     bool refused = false;
@@ -23,6 +23,7 @@ struct DecodePool::Job {
 
 struct DecodePool::Run {
     FrameDecoder decoder;
+    FrameAligner aligner;
     std::vector<Job> jobs;
     std::size_t next = 0;
     std::atomic<bool> cancelled{false};
@@ -49,8 +50,7 @@ private:
 };
 
 struct Decoded {
-    std::optional<QImage> frame;
-    QString failure;
+    LoadedPicture loaded;
     std::optional<FileIdentity> identity;
     bool refused = false;
     std::int64_t reserved = 0;
@@ -77,15 +77,19 @@ Decoded decodeAhead(DecodePool::Run &run, const QString &path)
     Decoded decoded;
     CancellableFile file(path, run.cancelled);
     if (std::optional<QString> failure = openForDecoding(file)) {
-        decoded.failure = std::move(*failure);
+        decoded.loaded.failure = std::move(*failure);
         decoded.identity = identityOf(path);
         return decoded;
     }
     decoded.identity = identityOf(file);
     if (!decoded.identity)
         return decoded;
-    decoded.frame = run.decoder(
-        file, [&](QSize announced) { return reserveRoom(run.room, announced, decoded); }, &decoded.failure);
+    std::optional<QImage> frame = run.decoder(
+        file, [&](QSize announced) { return reserveRoom(run.room, announced, decoded); }, &decoded.loaded.failure);
+    if (frame && run.aligner)
+        decoded.loaded = run.aligner(std::move(*frame));
+    else
+        decoded.loaded.picture = std::move(frame);
     return decoded;
 }
 
@@ -156,9 +160,9 @@ void DecodePool::work()
         {
             const std::lock_guard lock(m_mutex);
             Job &job = run->jobs[index];
-            if (job.state == Job::State::Decoding && decoded.frame) {
+            const bool held = job.state == Job::State::Decoding && decoded.loaded.picture;
+            if (held) {
                 job.state = Job::State::Done;
-                job.frame = std::move(decoded.frame);
                 job.reserved = decoded.reserved;
             } else {
                 // Dropped meanwhile, or nothing to hold: the slot and the room are free again.
@@ -167,7 +171,8 @@ void DecodePool::work()
                 --m_framesInFlight;
                 run->room += decoded.reserved;
             }
-            job.failure = std::move(decoded.failure);
+            if (held || !decoded.loaded.picture)
+                job.loaded = std::move(decoded.loaded);
             job.identity = decoded.identity;
             job.refused = decoded.refused;
         }
@@ -179,27 +184,29 @@ void DecodePool::work()
 
 namespace {
 
-// Ends a job wherever it stands; hands back the frame it held. Call with the mutex held.
-std::optional<QImage> release(DecodePool::Job &job, std::atomic<std::int64_t> &room, int &framesInFlight)
+// Ends a job wherever it stands; hands back what it held. Call with the mutex held.
+LoadedPicture release(DecodePool::Job &job, std::atomic<std::int64_t> &room, int &framesInFlight)
 {
-    std::optional<QImage> frame;
-    if (job.state == DecodePool::Job::State::Done && job.frame) {
-        frame = std::move(job.frame);
-        job.frame.reset();
+    LoadedPicture loaded;
+    if (job.state == DecodePool::Job::State::Done && job.loaded.picture) {
         --framesInFlight;
         room += job.reserved;
     }
+    if (job.state == DecodePool::Job::State::Done)
+        loaded = std::exchange(job.loaded, {});
     // A job still decoding gives its slot back when its worker finishes.
     job.state = DecodePool::Job::State::Dropped;
-    return frame;
+    return loaded;
 }
 
 } // namespace
 
-FramesAhead::FramesAhead(DecodePool &pool, FrameDecoder decoder, const QStringList &paths, std::int64_t room)
+FramesAhead::FramesAhead(DecodePool &pool, FrameDecoder decoder, const QStringList &paths, std::int64_t room,
+                         FrameAligner aligner)
     : m_pool(pool), m_run(std::make_shared<DecodePool::Run>())
 {
     m_run->decoder = std::move(decoder);
+    m_run->aligner = std::move(aligner);
     m_run->room = room;
     for (const QString &path : paths) {
         DecodePool::Job &job = m_run->jobs.emplace_back();
@@ -217,7 +224,7 @@ FramesAhead::FramesAhead(DecodePool &pool, FrameDecoder decoder, const QStringLi
 FramesAhead::~FramesAhead()
 {
     m_run->cancelled = true;
-    std::vector<std::optional<QImage>> dropped;
+    std::vector<LoadedPicture> dropped;
     {
         const std::lock_guard lock(m_pool.m_mutex);
         for (DecodePool::Job &job : m_run->jobs)
@@ -229,8 +236,7 @@ FramesAhead::~FramesAhead()
 
 LoadedPicture FramesAhead::take(int index, const QString &path)
 {
-    std::optional<QImage> frame;
-    QString failure;
+    LoadedPicture loaded;
     std::optional<FileIdentity> identity;
     bool readAhead = false;
     {
@@ -241,21 +247,20 @@ LoadedPicture FramesAhead::take(int index, const QString &path)
             m_pool.m_jobDone.wait(lock, [&] { return job.state != DecodePool::Job::State::Decoding; });
             readAhead = job.state == DecodePool::Job::State::Done && !job.refused;
             identity = job.identity;
-            failure = job.failure;
         }
-        frame = release(job, m_run->room, m_pool.m_framesInFlight);
+        loaded = release(job, m_run->room, m_pool.m_framesInFlight);
     }
     m_pool.m_workReady.notify_all();
     if (!readAhead)
         return decodeNow(path);
     if (identityOf(path) != identity)
         return decodeNow(path);
-    return {std::move(frame), failure};
+    return loaded;
 }
 
 void FramesAhead::skip(int index)
 {
-    std::optional<QImage> dropped;
+    LoadedPicture dropped;
     {
         const std::lock_guard lock(m_pool.m_mutex);
         dropped = release(m_run->jobs[std::size_t(index)], m_run->room, m_pool.m_framesInFlight);
@@ -267,9 +272,12 @@ LoadedPicture FramesAhead::decodeNow(const QString &path) const
 {
     LoadedPicture loaded;
     QFile file(path);
-    if (std::optional<QString> failure = openForDecoding(file))
+    if (std::optional<QString> failure = openForDecoding(file)) {
         loaded.failure = std::move(*failure);
-    else
-        loaded.picture = m_run->decoder(file, {}, &loaded.failure);
+        return loaded;
+    }
+    loaded.picture = m_run->decoder(file, {}, &loaded.failure);
+    if (loaded.picture && m_run->aligner)
+        return m_run->aligner(std::move(*loaded.picture));
     return loaded;
 }

@@ -23,6 +23,9 @@ class QIODevice;
 using FrameDecoder =
     std::function<std::optional<QImage>(QIODevice &file, const SizeAdmission &admit, QString *reason)>;
 
+// Makes a decoded frame the one stacked, warped into a reference's grid, or says why it cannot be.
+using FrameAligner = std::function<LoadedPicture(QImage decoded)>;
+
 // Workers that decode a median run's listed files ahead of its loop. One pool serves every run:
 // frames decoding or decoded and not yet taken are bounded over all runs together.
 class DecodePool {
@@ -58,7 +61,9 @@ private:
 class FramesAhead {
 public:
     // `room`: bytes of decoded pixels the run may hold ahead of its loop. Empty paths are not read.
-    FramesAhead(DecodePool &pool, FrameDecoder decoder, const QStringList &paths, std::int64_t room);
+    // With an aligner, each frame is aligned on the worker that decoded it.
+    FramesAhead(DecodePool &pool, FrameDecoder decoder, const QStringList &paths, std::int64_t room,
+                FrameAligner aligner = {});
     ~FramesAhead();
     FramesAhead(const FramesAhead &) = delete;
     FramesAhead &operator=(const FramesAhead &) = delete;

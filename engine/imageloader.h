@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/coverage.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QString>
@@ -62,4 +64,8 @@ std::optional<QString> openForDecoding(QFile &file);
 struct LoadedPicture {
     std::optional<QImage> picture;
     QString failure;
+    // Where a picture warped into a stack's grid covers it; nullopt for a picture as decoded.
+    std::optional<Coverage> coverage;
+    // Decoded, but it could not be aligned to the stack's reference: `failure` says why.
+    bool unaligned = false;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/coverage.h"
 #include "engine/stackmode.h"
 
 #include <QImage>
@@ -18,10 +19,14 @@ struct PlaneRows {
     std::size_t imageStride;
     int imageCount;
     int rowLength;
+    // With warped frames, which of them give a sample where; row 0 here is the area's `firstRow`.
+    // Null: every image gives one everywhere.
+    const FrameCoverage *coverage = nullptr;
+    int firstRow = 0;
 };
 
 // Writes the stacked values of plane rows [0, rows) over `width` pixels of the picture rows that
-// start at `bits`, spread over every core; returns when all are written. False, with nothing
-// written, when the memory for the workers' rows cannot be had.
+// start at `bits`, spread over every core; a pixel no image covers keeps its value. Returns when
+// all are written. False, with nothing written, when the memory for the workers' rows cannot be had.
 bool paintStackRows(const StackOptions &options, const PlaneRows &planes, std::uint8_t *bits, qsizetype bytesPerLine,
                     int width, int rows);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/coverage.h"
 #include "engine/framebuffers.h"
 #include "engine/stackmode.h"
 
@@ -19,15 +20,19 @@ public:
     bool valid() const;
 
     // Folds in the frame's part inside the area; beyond a smaller frame's edges it counts black.
-    void add(const QImage &frame);
+    // A frame warped into the area's grid gives its coverage instead, and only what it covers.
+    void add(const QImage &frame, const Coverage *coverage = nullptr);
 
     // Paints the result of the frames added over the part of the area that the surface covers.
-    // False, with the surface as it was, when it cannot be detached for want of memory.
-    bool paint(QImage &surface) const;
+    // With the frames' coverage, a pixel's samples are those of the frames that cover it; one
+    // that none covers keeps its value. False, with the surface as it was, when it cannot be
+    // detached for want of memory.
+    bool paint(QImage &surface, const FrameCoverage *coverage = nullptr) const;
 
 private:
-    void addToSums(const QImage &frame);
-    void addToExtreme(const QImage &frame);
+    void addToSums(const QImage &frame, const Coverage *coverage);
+    void addToExtreme(const QImage &frame, const Coverage *coverage);
+    void paintMeanRow(const std::uint32_t *sums, QRgb *target, int begin, int end, std::uint32_t k) const;
 
     QSize m_area;
     StackMode m_mode;

@@ -171,7 +171,7 @@ bool SpilledPlanes::copyImage(int index, const QImage &picture)
     return true;
 }
 
-bool SpilledPlanes::paint(QImage &surface, const StackOptions &options)
+bool SpilledPlanes::paint(QImage &surface, const StackOptions &options, const FrameCoverage *coverage)
 {
     const QSize painted = m_area.boundedTo(surface.size());
     if (!valid() || m_error)
@@ -199,7 +199,7 @@ bool SpilledPlanes::paint(QImage &surface, const StackOptions &options)
                     return false;
         const std::uint8_t *red = band.get();
         if (!paintStackRows(options, {red, red + std::size_t(m_count) * stride, red + 2 * std::size_t(m_count) * stride, stride,
-                              m_count, m_area.width()},
+                              m_count, m_area.width(), coverage, first},
                              bits + first * bytesPerLine, bytesPerLine, painted.width(), rows))
             return fail(ENOMEM);
     }

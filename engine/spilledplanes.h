@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/scratchio.h"
+#include "engine/coverage.h"
 #include "engine/stackmode.h"
 
 #include <QImage>
@@ -38,7 +39,7 @@ public:
 
     // Writes the stacked values over the part of the area that the surface covers. On a failure
     // part-way, false, and the bands before it hold medians already.
-    bool paint(QImage &surface, const StackOptions &options);
+    bool paint(QImage &surface, const StackOptions &options, const FrameCoverage *coverage = nullptr);
 
 private:
     std::int64_t offset(int channel, int index, int row) const;

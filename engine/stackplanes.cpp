@@ -53,12 +53,12 @@ bool StackPlanes::copyImage(int index, const QImage &picture)
     return spilled && spilled->copyImage(index, picture);
 }
 
-bool StackPlanes::paint(QImage &surface, const StackOptions &options)
+bool StackPlanes::paint(QImage &surface, const StackOptions &options, const FrameCoverage *coverage)
 {
     if (auto *planes = std::get_if<ChannelPlanes>(&m_planes))
-        return planes->paint(surface, options);
+        return planes->paint(surface, options, coverage);
     auto *spilled = std::get_if<SpilledPlanes>(&m_planes);
-    return spilled && spilled->paint(surface, options);
+    return spilled && spilled->paint(surface, options, coverage);
 }
 
 int StackPlanes::error() const

@@ -31,8 +31,9 @@ public:
     void prefault(int index) const;
     // False, and error() says why, when the image could not be stored; the planes are then spoilt.
     bool copyImage(int index, const QImage &picture);
-    // False, and error() says why, when the stacked values could not all be painted.
-    bool paint(QImage &surface, const StackOptions &options);
+    // False, and error() says why, when the stacked values could not all be painted. With a
+    // coverage, a pixel's samples are those of the images that cover it alone.
+    bool paint(QImage &surface, const StackOptions &options, const FrameCoverage *coverage = nullptr);
     // The errno of the failure; ENOMEM when memory ran out.
     int error() const;
 

@@ -24,10 +24,32 @@ std::jthread faultInPlanes(const StackPlanes &planes, int count)
     }
 }
 
+// Aligns each decoded frame to the reference on the worker that decoded it.
+FrameAligner alignerTo(const QImage &reference)
+{
+    auto features = std::make_shared<const AlignmentReference>(reference);
+    return [features](QImage decoded) {
+        LoadedPicture aligned;
+        const std::optional<Homography> toFrame = features->align(decoded, &aligned.failure);
+        if (!toFrame) {
+            aligned.unaligned = true;
+            return aligned;
+        }
+        std::optional<WarpedFrame> warped = warpFrame(decoded, *toFrame, features->area());
+        if (!warped) {
+            aligned.failure = qt_error_string(ENOMEM);
+            return aligned;
+        }
+        aligned.picture = std::move(warped->picture);
+        aligned.coverage = std::move(warped->coverage);
+        return aligned;
+    };
+}
+
 } // namespace
 
 StackRun::StackRun(QSize area, const QStringList &paths, const StackResources &resources,
-                   const StackOptions &options)
+                   const StackOptions &options, const QImage &alignTo)
     : m_area(area), m_count(int(paths.size())), m_options(options)
 {
     const std::optional<std::uint64_t> budget = resources.memory();
@@ -40,8 +62,10 @@ StackRun::StackRun(QSize area, const QStringList &paths, const StackResources &r
     m_refused = !(m_planes ? m_planes->valid() : m_running && m_running->valid());
     if (m_refused)
         return;
+    if (!alignTo.isNull())
+        m_coverage.emplace(area, m_count);
     m_ahead.emplace(resources.pool ? *resources.pool : DecodePool::shared(), resources.decoder, paths,
-                    std::int64_t(decodingRoom(area)));
+                    std::int64_t(decodingRoom(area)), alignTo.isNull() ? FrameAligner() : alignerTo(alignTo));
     // Frames the loop is done with come back for the next decodes: the caller's, and those in
     // flight and in the room of the frames ahead.
     keepFrameBuffers(KeptFrames);
@@ -85,10 +109,17 @@ void StackRun::startFaulting()
     m_faulting = faultInPlanes(*m_planes, m_count);
 }
 
-std::optional<QString> StackRun::add(int index, const QImage &frame)
+std::optional<QString> StackRun::add(int index, const QImage &frame, const std::optional<Coverage> &coverage)
 {
+    if (m_coverage) {
+        if (coverage)
+            m_coverage->set(index, *coverage);
+        else
+            m_coverage->setWhole(index);
+    }
     if (m_running) {
-        m_running->add(frame);
+        // Without a coverage the frame is in the grid already and gives every pixel.
+        m_running->add(frame, coverage ? &*coverage : nullptr);
         return std::nullopt;
     }
     startFaulting();
@@ -111,7 +142,7 @@ std::optional<QString> StackRun::finish(QImage &surface)
 {
     endLoading();
     if (m_running) {
-        const bool done = m_running->paint(surface);
+        const bool done = m_running->paint(surface, m_coverage ? &*m_coverage : nullptr);
         m_running.reset();
         return done ? std::nullopt : std::optional(qt_error_string(ENOMEM));
     }
@@ -120,7 +151,7 @@ std::optional<QString> StackRun::finish(QImage &surface)
     QImage painted = spilled ? surface.copy() : QImage();
     if (spilled && painted.isNull() && !surface.isNull())
         return qt_error_string(ENOMEM);
-    const bool done = m_planes->paint(spilled ? painted : surface, m_options);
+    const bool done = m_planes->paint(spilled ? painted : surface, m_options, m_coverage ? &*m_coverage : nullptr);
     const int error = m_planes->error();
     m_planes.reset();
     if (!done)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/alignment.h"
+#include "engine/coverage.h"
 #include "engine/decodepool.h"
 #include "engine/imageloader.h"
 #include "engine/memorybudget.h"
@@ -36,12 +38,15 @@ struct StackResources {
 // ahead on the decode pool, takes each frame by its index and ends with the stacked values
 // painted, or the system's reason why they could not be. Frames come from one thread, in any
 // order. The median and sigma clipping keep every sample, in memory or in a scratch file; the
-// others fold each frame into running values.
+// others fold each frame into running values. Given a reference, every frame taken is first
+// warped into its grid on the decode workers, and each pixel's samples are only those of the
+// frames that cover it.
 class StackRun {
 public:
-    // An empty path is a frame the caller brings itself; it is not read ahead, nor taken.
+    // An empty path is a frame the caller brings itself; it is not read ahead, nor taken. The
+    // reference, when not null, is a picture of the area's size.
     StackRun(QSize area, const QStringList &paths, const StackResources &resources = {},
-             const StackOptions &options = {});
+             const StackOptions &options = {}, const QImage &alignTo = {});
     ~StackRun();
     StackRun(const StackRun &) = delete;
     StackRun &operator=(const StackRun &) = delete;
@@ -50,14 +55,16 @@ public:
     std::optional<QString> refusal() const;
 
     // Frame `index` as the file at `path` is now, read ahead where it still is that file, or why
-    // it gives no picture.
+    // it gives no picture; aligned to the reference, with its coverage, when there is one.
     LoadedPicture take(int index, const QString &path);
     // Frame `index` will not be taken; its read-ahead is dropped.
     void skip(int index);
 
-    // Stores frame `index`: its part inside the area, black beyond a smaller frame's edges.
+    // Stores frame `index`: its part inside the area, black beyond a smaller frame's edges. In an
+    // aligned run, only what its coverage covers; without one, the frame is in the reference's
+    // grid already and covers it whole. A frame never added there gives no samples.
     // nullopt, or the system's reason (strerror) why the run is over.
-    std::optional<QString> add(int index, const QImage &frame);
+    std::optional<QString> add(int index, const QImage &frame, const std::optional<Coverage> &coverage = std::nullopt);
 
     // Frees what loading holds (frames read ahead, kept buffers, the fault-in worker), so that
     // nothing of it reaches a later run. finish() does it too.
@@ -76,6 +83,7 @@ private:
     bool m_refused = false;
     std::optional<StackPlanes> m_planes;
     std::optional<RunningStack> m_running;
+    std::optional<FrameCoverage> m_coverage;
     std::optional<FramesAhead> m_ahead;
     bool m_faultingStarted = false;
     std::jthread m_faulting;

@@ -16,10 +16,11 @@ QStringList listedPaths(const OpHost &host, int count)
 
 void runMedian(OpHost &host, const StackResources &resources)
 {
-    runStack(host, {}, QStringLiteral("Median"), resources);
+    runStack(host, {}, QStringLiteral("Median"), Framing::AsShot, resources);
 }
 
-void runStack(OpHost &host, const StackOptions &options, const QString &name, const StackResources &resources)
+void runStack(OpHost &host, const StackOptions &options, const QString &name, Framing framing,
+              const StackResources &resources)
 {
     host.BeginWork();
     host.setStopFlag(false);
@@ -41,7 +42,8 @@ void runStack(OpHost &host, const StackOptions &options, const QString &name, co
     const bool firstShown = shown && !paths[0].isEmpty() && identityOf(paths[0]) == shown;
     if (firstShown)
         paths[0].clear();
-    std::optional<StackRun> run(std::in_place, area, paths, resources, options);
+    const bool aligned = framing == Framing::Aligned;
+    std::optional<StackRun> run(std::in_place, area, paths, resources, options, aligned ? host.canvas() : QImage());
     if (const std::optional<QString> refusal = run->refusal()) {
         run.reset();
         host.EndWork();
@@ -56,14 +58,22 @@ void runStack(OpHost &host, const StackOptions &options, const QString &name, co
         host.Cap(QStringLiteral("Done"));
     };
 
+    // Where the canvas's picture covers the area: all of it, unless it is a warped frame.
+    std::optional<Coverage> canvasCoverage;
+    int leftOut = 0;
     for (int i = 0; i < count; ++i) {
         // An entry removed meanwhile counts as a file that does not load: the canvas's
         // current picture stands in for it, as for any failed load.
+        bool unaligned = false;
         if (i == 0 && firstShown) {
             // On the canvas already.
         } else if (const std::optional<QString> path = host.imagePath(i)) {
-            if (LoadedPicture loaded = run->take(i, *path); loaded.picture)
+            if (LoadedPicture loaded = run->take(i, *path); loaded.picture) {
                 host.setCanvas(std::move(*loaded.picture));
+                canvasCoverage = std::move(loaded.coverage);
+            } else {
+                unaligned = loaded.unaligned;
+            }
         } else {
             run->skip(i);
         }
@@ -77,7 +87,9 @@ void runStack(OpHost &host, const StackOptions &options, const QString &name, co
             host.beep();
             return;
         }
-        if (const std::optional<QString> failure = run->add(i, host.canvas()))
+        if (unaligned)
+            ++leftOut;
+        else if (const std::optional<QString> failure = run->add(i, host.canvas(), canvasCoverage))
             return fail(*failure);
         host.letEventsRun();
     }
@@ -91,4 +103,6 @@ void runStack(OpHost &host, const StackOptions &options, const QString &name, co
     host.Cap(QStringLiteral("Done"));
     host.beep();
     host.EndWork();
+    if (leftOut > 0)
+        host.showInformation(QStringLiteral("%1 of %2 images could not be aligned and were left out.").arg(leftOut).arg(count));
 }

@@ -115,6 +115,8 @@ private slots:
     void medianThroughButton();
     void stackMenuEntriesRunLikeMedian_data();
     void stackMenuEntriesRunLikeMedian();
+    void unalignableFramesLeftOut_data();
+    void unalignableFramesLeftOut();
     void medianNeedsTwoImages_data();
     void medianNeedsTwoImages();
     void stopDuringMedianLoadingEndsEarly();
@@ -352,7 +354,10 @@ void Form1OpsTest::stackMenuEntriesRunLikeMedian()
     QStringList texts;
     for (const QAction *action : menu->actions())
         texts << action->text();
-    QCOMPARE(texts, (QStringList{"Mean", "Sigma-Clipped Mean", "Minimum", "Maximum"}));
+    QCOMPARE(texts, (QStringList{"Median of Aligned Frames", "Mean of Aligned Frames",
+                                 "Sigma-Clipped Mean of Aligned Frames", "", "Mean", "Sigma-Clipped Mean", "Minimum",
+                                 "Maximum"}));
+    QVERIFY(menu->actions().at(3)->isSeparator());
 
     TitleLog log(window);
     menu->actions().at(int(texts.indexOf(entry)))->trigger();
@@ -364,6 +369,37 @@ void Form1OpsTest::stackMenuEntriesRunLikeMedian()
     QCOMPARE(disabledControls(window), Idle);
     QCOMPARE(desktop.beeps, 1);
     QCOMPARE_PIXELS(canvasOf(window)->surface(), filledPicture(5, 4, result));
+}
+
+void Form1OpsTest::unalignableFramesLeftOut_data()
+{
+    QTest::addColumn<QString>("entry");
+    for (const char *entry : {"Median of Aligned Frames", "Mean of Aligned Frames", "Sigma-Clipped Mean of Aligned Frames"})
+        QTest::newRow(entry) << entry;
+}
+
+// Flat frames have nothing to align by: each is left out, and the canvas, which no frame then
+// covers, keeps its picture.
+void Form1OpsTest::unalignableFramesLeftOut()
+{
+    QFETCH(QString, entry);
+    FakeDialog dialog;
+    FakeDesktop desktop;
+    Form1 window(dialog, desktop);
+    addThreeFrames(dialog, window, m_dir.path());
+    const QImage before = canvasOf(window)->surface().copy();
+    const auto *menu = window.findChild<QMenu *>("MedianMenu");
+    TitleLog log(window);
+    for (QAction *action : menu->actions())
+        if (action->text() == entry)
+            action->trigger();
+
+    QCOMPARE(log.titles, (QStringList{status("Processing image: 1"), status("Processing image: 2"),
+                                      status("Processing image: 3"), status("Generating " + entry + "..."),
+                                      status("Done")}));
+    QCOMPARE(disabledControls(window), Idle);
+    QCOMPARE(desktop.messages, QStringList{Base + "|3 of 3 images could not be aligned and were left out.|information"});
+    QCOMPARE_PIXELS(canvasOf(window)->surface(), before);
 }
 
 void Form1OpsTest::medianNeedsTwoImages_data()

@@ -555,6 +555,10 @@ void CliTest::failures_data()
                                           << "cannot read frame damaged.jpg: not a picture or damaged";
     QTest::newRow("damaged first frame") << args("median -o keep.bmp damaged.jpg " + frames) << 1
                                          << "cannot read frame damaged.jpg: not a picture or damaged";
+    QTest::newRow("unalignable frame") << args("median --align -o keep.bmp good.bmp flat.bmp") << 1
+                                       << "cannot align frame flat.bmp: ";
+    QTest::newRow("align on subtract") << args("subtract --align -o keep.bmp good.bmp good.png") << 2
+                                       << "Unknown option 'align'";
     QTest::newRow("too large") << args("brighten -o keep.bmp huge.bmp") << 1 << "cannot read image huge.bmp: too large";
     QTest::newRow("folder as second") << args("subtract -o keep.bmp good.bmp folder") << 1
                                       << "cannot read image folder: not a regular file";
@@ -572,6 +576,7 @@ void CliTest::failures()
     QTemporaryDir dir;
     QVERIFY(randomPicture(5, 4, 41).save(dir.filePath("good.bmp")));
     QVERIFY(randomPicture(4, 5, 42).save(dir.filePath("good.png")));
+    QVERIFY(filledPicture(5, 4, qRgb(90, 90, 90)).save(dir.filePath("flat.bmp")));
     QFile damaged(dir.filePath("damaged.jpg"));
     QVERIFY(damaged.open(QIODevice::WriteOnly));
     damaged.write(QByteArray("\xff\xd8\xff\xe0 a JPEG in name only") + QByteArray(3000, '\x5a'));
@@ -751,7 +756,7 @@ void CliTest::helpAndVersion_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("start");
-    QTest::newRow("--help") << QStringList{"--help"} << QByteArray("Usage: ombrelux-cli stack [--quiet] --mode MODE [--kappa K] -o OUT FRAME");
+    QTest::newRow("--help") << QStringList{"--help"} << QByteArray("Usage: ombrelux-cli stack [--quiet] [--align] --mode MODE [--kappa K] -o OUT FRAME");
     QTest::newRow("command --help") << QStringList{"brighten", "--help"} << QByteArray("Usage: ombrelux-cli");
     QTest::newRow("--version") << QStringList{"--version"} << QByteArray("ombrelux-cli ");
 }

@@ -3,6 +3,7 @@
 #include "reference/stackmodes.h"
 #include "support/images.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <random>
@@ -43,6 +44,46 @@ QImage expectedStack(const StackOptions &options, const std::vector<QImage> &fra
     return expected;
 }
 
+// Warped frames cover a run of each row, or nothing; one covers the whole area as a reference
+// does, unless the case leaves it out too.
+Coverage randomCoverage(QSize area, std::mt19937 &random)
+{
+    std::uniform_int_distribution<int> begin(-2, area.width() / 2), length(0, area.width() + 2), odds(0, 7);
+    Coverage coverage;
+    for (int y = 0; y < area.height(); ++y) {
+        const int first = begin(random);
+        coverage.push_back(odds(random) == 0 ? RowSpan{} : RowSpan{first, first + length(random)});
+    }
+    return coverage;
+}
+
+bool covers(const std::optional<Coverage> &coverage, int x, int y)
+{
+    return coverage && (*coverage)[std::size_t(y)].begin <= x && x < (*coverage)[std::size_t(y)].end;
+}
+
+// Pixel (x, y) from the frames that cover it alone; where none does, the surface's own value.
+QImage expectedCoveredStack(const StackOptions &options, const std::vector<QImage> &frames,
+                            const std::vector<std::optional<Coverage>> &coverage, const QImage &surface)
+{
+    QImage expected = surface.copy();
+    for (int y = 0; y < surface.height(); ++y)
+        for (int x = 0; x < surface.width(); ++x) {
+            std::vector<int> red, green, blue;
+            for (std::size_t i = 0; i < frames.size(); ++i)
+                if (covers(coverage[i], x, y)) {
+                    const QRgb p = frames[i].pixel(x, y);
+                    red.push_back(qRed(p));
+                    green.push_back(qGreen(p));
+                    blue.push_back(qBlue(p));
+                }
+            if (!red.empty())
+                expected.setPixel(x, y, qRgb(referenceStack(options, red), referenceStack(options, green),
+                                             referenceStack(options, blue)));
+        }
+    return expected;
+}
+
 } // namespace
 
 class TestStackModes : public QObject {
@@ -51,6 +92,8 @@ private slots:
     void modesMatchTheirDefinitions_data();
     void modesMatchTheirDefinitions();
     void clippingBeyondSixtyFourBits();
+    void coveredSamplesAlone_data();
+    void coveredSamplesAlone();
 };
 
 void TestStackModes::modesMatchTheirDefinitions_data()
@@ -114,6 +157,61 @@ void TestStackModes::clippingBeyondSixtyFourBits()
     const StackOptions sigma{StackMode::SigmaClippedMean, DefaultKappaHundredths};
     QCOMPARE(out[0], referenceStack(sigma, first));
     QCOMPARE(out[1], referenceStack(sigma, second));
+}
+
+void TestStackModes::coveredSamplesAlone_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("frames");
+    QTest::addColumn<bool>("spilled");
+    QTest::addColumn<bool>("reference");
+    const std::pair<const char *, StackMode> modes[] = {
+        {"median", StackMode::Median}, {"mean", StackMode::Mean}, {"sigma", StackMode::SigmaClippedMean},
+        {"minimum", StackMode::Minimum}, {"maximum", StackMode::Maximum}};
+    for (const auto &[name, mode] : modes)
+        for (const int frames : {2, 3, 10, 21, 65})
+            for (const bool reference : {true, false})
+                QTest::addRow("%s of %d%s", name, frames, reference ? "" : ", no reference")
+                    << int(mode) << frames << false << reference;
+    // Spilled planes are painted band by band: the bands must find their rows' coverage.
+    for (const auto &[name, mode] : {modes[0], modes[2]})
+        QTest::addRow("%s of 10, spilled", name) << int(mode) << 10 << true << true;
+}
+
+void TestStackModes::coveredSamplesAlone()
+{
+    QFETCH(int, mode);
+    QFETCH(int, frames);
+    QFETCH(bool, spilled);
+    QFETCH(bool, reference);
+    const QSize area(23, 9);
+    std::mt19937 random(std::uint32_t(frames * 131 + mode));
+    std::vector<QImage> pictures;
+    std::vector<std::optional<Coverage>> coverage;
+    for (int i = 0; i < frames; ++i) {
+        pictures.push_back(burstFrame(area, random));
+        // Every seventh frame could not be aligned and is never added.
+        coverage.push_back(i % 7 == 5 ? std::nullopt : std::optional(randomCoverage(area, random)));
+    }
+    if (reference)
+        coverage[0] = Coverage(std::size_t(area.height()), RowSpan{0, area.width()});
+    const QTemporaryDir scratch;
+    // Room for decoding (12 bytes a pixel) and two rows of planes: three bands at least.
+    const std::uint64_t budget = 12u * std::uint64_t(area.width() * area.height()) + 2u * 3u * std::uint64_t(frames * area.width());
+    const StackResources resources = spilled ? StackResources{.memory = [budget] { return std::optional(budget); },
+                                                              .scratchFolder = scratch.path()}
+                                             : inMemory;
+    const StackOptions options{StackMode(mode), DefaultKappaHundredths};
+    StackRun run(area, QStringList(frames, QString()), resources, options, pictures[0]);
+    QVERIFY(!run.refusal());
+    for (int i = 0; i < frames; ++i)
+        if (coverage[std::size_t(i)])
+            QVERIFY(!run.add(i, pictures[std::size_t(i)], coverage[std::size_t(i)]));
+    QImage result(area, QImage::Format_RGB32);
+    result.fill(0xff123456u);
+    const QImage expected = expectedCoveredStack(options, pictures, coverage, result);
+    QVERIFY(!run.finish(result));
+    QCOMPARE_PIXELS(result, expected);
 }
 
 QTEST_MAIN(TestStackModes)
