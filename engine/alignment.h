@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/coverage.h"
+
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -9,13 +11,6 @@
 #include <optional>
 #include <vector>
 
-// Covered pixels x in [begin, end) of one row of the stacked area; begin >= end: none.
-struct RowSpan {
-    int begin = 0;
-    int end = 0;
-};
-// One span per row of the area.
-using Coverage = std::vector<RowSpan>;
 // Row-major 3x3: maps a point (x, y, 1) of the reference's pixel grid (pixel centres at integers)
 // to the frame's pixel grid.
 struct Homography {
