@@ -84,6 +84,11 @@ QImage expectedCoveredStack(const StackOptions &options, const std::vector<QImag
     return expected;
 }
 
+// Every mode, by the name its rows carry.
+const std::pair<const char *, StackMode> Modes[] = {
+    {"median", StackMode::Median}, {"mean", StackMode::Mean}, {"sigma", StackMode::SigmaClippedMean},
+    {"minimum", StackMode::Minimum}, {"maximum", StackMode::Maximum}};
+
 } // namespace
 
 class TestStackModes : public QObject {
@@ -102,10 +107,7 @@ void TestStackModes::modesMatchTheirDefinitions_data()
     QTest::addColumn<int>("kappa");
     QTest::addColumn<int>("frames");
     QTest::addColumn<bool>("mixedSizes");
-    const std::pair<const char *, StackMode> modes[] = {
-        {"median", StackMode::Median}, {"mean", StackMode::Mean}, {"sigma", StackMode::SigmaClippedMean},
-        {"minimum", StackMode::Minimum}, {"maximum", StackMode::Maximum}};
-    for (const auto &[name, mode] : modes)
+    for (const auto &[name, mode] : Modes)
         for (const int frames : {2, 3, 10, 21, 64, 65, 200})
             for (const bool mixed : {false, true})
                 QTest::addRow("%s of %d%s", name, frames, mixed ? ", sizes mixed" : "")
@@ -165,16 +167,13 @@ void TestStackModes::coveredSamplesAlone_data()
     QTest::addColumn<int>("frames");
     QTest::addColumn<bool>("spilled");
     QTest::addColumn<bool>("reference");
-    const std::pair<const char *, StackMode> modes[] = {
-        {"median", StackMode::Median}, {"mean", StackMode::Mean}, {"sigma", StackMode::SigmaClippedMean},
-        {"minimum", StackMode::Minimum}, {"maximum", StackMode::Maximum}};
-    for (const auto &[name, mode] : modes)
+    for (const auto &[name, mode] : Modes)
         for (const int frames : {2, 3, 10, 21, 65})
             for (const bool reference : {true, false})
                 QTest::addRow("%s of %d%s", name, frames, reference ? "" : ", no reference")
                     << int(mode) << frames << false << reference;
     // Spilled planes are painted band by band: the bands must find their rows' coverage.
-    for (const auto &[name, mode] : {modes[0], modes[2]})
+    for (const auto &[name, mode] : {Modes[0], Modes[2]})
         QTest::addRow("%s of 10, spilled", name) << int(mode) << 10 << true << true;
 }
 
