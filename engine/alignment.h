@@ -21,7 +21,9 @@ struct Homography {
 // once. Features come from a grey copy downscaled to about 1200 pixels on its long side; the fit
 // is made in full-resolution coordinates. OpenCV runs on the calling thread alone (its own
 // worker threads are turned off the first time alignment is used), so each decode worker
-// aligns its frame without competing for the cores.
+// aligns its frame without competing for the cores. The reference's own features are found by
+// the first align() that needs them, on a decode worker, while the others decode: building them
+// up front would hold up the run before its first frame.
 class AlignmentReference {
 public:
     explicit AlignmentReference(const QImage &reference); // Format_RGB32, the stacked area
@@ -32,10 +34,13 @@ public:
     QSize area() const;
 
     struct Features;
+    struct Shared;
 
 private:
+    const Features *referenceFeatures() const;
+
     QSize m_area;
-    std::shared_ptr<const Features> m_features;
+    std::shared_ptr<Shared> m_shared;
 };
 
 struct WarpedFrame {
