@@ -242,7 +242,15 @@ LoadedPicture FramesAhead::take(int index, const QString &path)
     {
         std::unique_lock lock(m_pool.m_mutex);
         DecodePool::Job &job = m_run->jobs[std::size_t(index)];
-        // A job no worker has started yet is decoded here rather than waited for.
+        // A job no worker has started yet is decoded here rather than waited for; but an aligned
+        // frame costs several decodes, and decoded here it would compete with the workers for the
+        // cores while they, at their limit of frames in flight, wait for this loop. So it is
+        // waited for whenever a worker can still take it.
+        if (job.path == path && m_run->aligner && !m_pool.m_workers.empty())
+            m_pool.m_jobDone.wait(lock, [&] {
+                return job.state != DecodePool::Job::State::Queued ||
+                       m_pool.m_framesInFlight >= m_pool.m_maxFramesInFlight;
+            });
         if (job.path == path && job.state != DecodePool::Job::State::Queued) {
             m_pool.m_jobDone.wait(lock, [&] { return job.state != DecodePool::Job::State::Decoding; });
             readAhead = job.state == DecodePool::Job::State::Done && !job.refused;
