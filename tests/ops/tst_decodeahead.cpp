@@ -75,6 +75,7 @@ private slots:
     void readAheadOnlyWithinRoom();
     void firstEntryOnCanvas_data();
     void firstEntryOnCanvas();
+    void alignedFramesStayOnWorkers();
 
 private:
     QString frame(const QString &name, QRgb color, int side = 3);
@@ -251,6 +252,21 @@ void DecodeAheadTest::firstEntryOnCanvas()
     QCOMPARE(host.Picture1->surface(), filledPicture(3, 3, red(median)));
     QCOMPARE(decoded.contains("a.bmp"), firstDecoded);
     QCOMPARE(host.log.mid(0, 3), (QStringList{"BeginWork", "Cap:Processing image: 1", "events"}));
+}
+
+// Aligning costs several decodes: done at the run's turn, it would take a core from the workers
+// while they wait at their limit of frames in flight for the run to take theirs.
+void DecodeAheadTest::alignedFramesStayOnWorkers()
+{
+    GatedDecoder gate;
+    FakeHost host;
+    host.Picture1->setPicture(filledPicture(3, 3, red(0)));
+    for (const char *name : {"a.bmp", "b.bmp", "c.bmp", "d.bmp", "e.bmp"})
+        host.paths << frame(name, red(10));
+    DecodePool pool(1, 2);
+    runStack(host, {}, QStringLiteral("Median of Aligned Frames"), Framing::Aligned,
+             {.memory = plenty, .pool = &pool, .decoder = gate.decoder()});
+    QCOMPARE(gate.atTurn, QStringList());
 }
 
 QTEST_MAIN(DecodeAheadTest)
