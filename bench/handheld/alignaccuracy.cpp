@@ -1,122 +1,60 @@
-// Aligns every frame of a makeburst-handheld folder to its frame 0 with the engine and prints,
+// Measures the engine's alignment on a makeburst-handheld folder, every frame against frame 0.
+//   alignaccuracy DIR [--warp]
 // per frame and as RMS over frames 1..N-1, the corner error: how far apart the four corners of
-// the area land under the estimated and the true homography, in frame pixels. With --warp it
-// also warps each frame and prints the warp's time and its PSNR against clean.png over the
-// covered pixels (passers-by included, so compare runs, not absolute values).
-#include "engine/alignment.h"
+// the area land under the estimated and the true homography, in frame pixels. --warp also warps
+// each frame and prints the warp's time and its PSNR against clean.png over the covered pixels
+// (passers-by included, so compare runs, not absolute values).
+//   alignaccuracy DIR --truth-median OUT
+// writes the median of the frames warped with their true transforms, the best an aligned median
+// can do.
+//   alignaccuracy DIR --residual [ALIGNED...]
+// for pictures already in the reference's grid (ALIGNED, one per frame, such as another aligner's
+// output; without them the engine's own warped frames) the corner error of what is left: each is
+// aligned by the engine to its frame warped with the true transform, both cut to the largest
+// rectangle inside the area every frame covers, and the residual's corners are taken on the
+// whole area. It measures any aligner the same way, an engine's fit included.
+#include "burst.h"
+
 #include "engine/imageloader.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QTextStream>
+#include <QFileInfo>
 
 #include <cmath>
 #include <cstdio>
-#include <vector>
 
 namespace {
 
-struct Truth {
-    QString file;
-    Homography toFrame;
-};
-
-std::vector<Truth> readTruths(const QDir &dir)
+std::optional<QImage> decoded(const QString &path)
 {
-    std::vector<Truth> truths;
-    QFile file(dir.filePath("transforms.txt"));
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return truths;
-    QTextStream in(&file);
-    while (!in.atEnd()) {
-        const QStringList fields = in.readLine().split(' ', Qt::SkipEmptyParts);
-        if (fields.size() != 10 || fields[0].startsWith('#'))
-            continue;
-        Truth truth{dir.filePath(fields[0]), {}};
-        for (std::size_t i = 0; i < 9; ++i)
-            truth.toFrame.m[i] = fields[static_cast<int>(i) + 1].toDouble();
-        truths.push_back(truth);
-    }
-    return truths;
-}
-
-QPointF mapped(const Homography &h, double x, double y)
-{
-    const auto &m = h.m;
-    const double w = m[6] * x + m[7] * y + m[8];
-    return {(m[0] * x + m[1] * y + m[2]) / w, (m[3] * x + m[4] * y + m[5]) / w};
-}
-
-// Mean square over the area's four corners.
-double cornerSquareError(const Homography &estimated, const Homography &truth, QSize area)
-{
-    const double w = area.width() - 1, h = area.height() - 1;
-    double sum = 0;
-    for (const QPointF corner : {QPointF(0, 0), QPointF(w, 0), QPointF(w, h), QPointF(0, h)}) {
-        const QPointF d = mapped(estimated, corner.x(), corner.y()) - mapped(truth, corner.x(), corner.y());
-        sum += QPointF::dotProduct(d, d);
-    }
-    return sum / 4;
-}
-
-double coveredPsnr(const WarpedFrame &warped, const QImage &clean)
-{
-    double sum = 0;
-    qint64 samples = 0;
-    for (int y = 0; y < clean.height(); ++y) {
-        const auto *a = reinterpret_cast<const QRgb *>(warped.picture.constScanLine(y));
-        const auto *b = reinterpret_cast<const QRgb *>(clean.constScanLine(y));
-        const RowSpan span = warped.coverage[static_cast<std::size_t>(y)];
-        for (int x = span.begin; x < span.end; ++x)
-            for (const int shift : {0, 8, 16}) {
-                const double d = int((a[x] >> shift) & 0xff) - int((b[x] >> shift) & 0xff);
-                sum += d * d;
-                ++samples;
-            }
-    }
-    return samples ? 10 * std::log10(255.0 * 255.0 * double(samples) / std::max(sum, 1e-9)) : 0;
-}
-
-} // namespace
-
-int main(int argc, char *argv[])
-{
-    QCoreApplication app(argc, argv);
-    const QStringList arguments = app.arguments();
-    const bool warp = arguments.contains("--warp");
-    if (arguments.size() != (warp ? 3 : 2)) {
-        std::fputs("usage: alignaccuracy DIR [--warp]\n", stderr);
-        return 2;
-    }
-    const QDir dir(arguments[1]);
-    const std::vector<Truth> truths = readTruths(dir);
     QString reason;
-    const std::optional<QImage> reference = truths.empty() ? std::nullopt : decodeImageFile(truths[0].file, &reason);
-    if (!reference) {
-        std::fprintf(stderr, "alignaccuracy: no frame 0 in %s/transforms.txt %s\n", qPrintable(dir.path()),
-                     qPrintable(reason));
-        return 1;
-    }
-    std::optional<QImage> clean;
-    if (warp && !(clean = decodeImageFile(dir.filePath("clean.png"), &reason))) {
-        std::fprintf(stderr, "alignaccuracy: clean.png: %s\n", qPrintable(reason));
-        return 1;
-    }
+    std::optional<QImage> image = decodeImageFile(path, &reason);
+    if (!image)
+        std::fprintf(stderr, "alignaccuracy: %s: %s\n", qPrintable(path), qPrintable(reason));
+    return image;
+}
+
+void printRms(std::size_t frames, double squares, int measured)
+{
+    if (measured)
+        std::printf("RMS corner error over frames 1-%zu: %.3f px", frames - 1, std::sqrt(squares / measured));
+}
+
+int reportAccuracy(const std::vector<Truth> &truths, const QImage &reference, const QImage *clean)
+{
     QElapsedTimer timer;
     timer.start();
-    const AlignmentReference aligner(*reference);
+    const AlignmentReference aligner(reference);
     std::printf("reference features: %lld ms\n", timer.elapsed());
-    std::printf("%-14s %10s %10s%s\n", "frame", "align ms", "corner px", warp ? "   warp ms  PSNR dB" : "");
+    std::printf("%-14s %10s %10s%s\n", "frame", "align ms", "corner px", clean ? "   warp ms  PSNR dB" : "");
     double squares = 0, alignMs = 0, warpMs = 0;
     int measured = 0, failed = 0;
     for (std::size_t i = 0; i < truths.size(); ++i) {
-        const std::optional<QImage> frame = decodeImageFile(truths[i].file, &reason);
-        if (!frame) {
-            std::fprintf(stderr, "alignaccuracy: %s: %s\n", qPrintable(truths[i].file), qPrintable(reason));
+        const std::optional<QImage> frame = decoded(truths[i].file);
+        if (!frame)
             return 1;
-        }
+        QString reason;
         timer.restart();
         const std::optional<Homography> fit = aligner.align(*frame, &reason);
         const double ms = double(timer.nsecsElapsed()) / 1e6;
@@ -133,25 +71,138 @@ int main(int argc, char *argv[])
             alignMs += ms;
             ++measured;
         }
-        if (warp) {
+        if (clean) {
             timer.restart();
             const std::optional<WarpedFrame> warped = warpFrame(*frame, *fit, aligner.area());
             const double wms = double(timer.nsecsElapsed()) / 1e6;
             if (i > 0)
                 warpMs += wms;
             if (warped)
-                std::printf(" %10.1f %8.2f", wms, coveredPsnr(*warped, *clean));
+                std::printf(" %10.1f %8.2f", wms, psnr(warped->picture, *clean, &warped->coverage).value_or(0));
             else
                 std::printf(" %10s", "no memory");
         }
         std::printf("\n");
     }
     if (measured) {
-        std::printf("RMS corner error over frames 1-%zu: %.3f px; align %.1f ms per frame", truths.size() - 1,
-                    std::sqrt(squares / measured), alignMs / measured);
-        if (warp)
+        printRms(truths.size(), squares, measured);
+        std::printf("; align %.1f ms per frame", alignMs / measured);
+        if (clean)
             std::printf(", warp %.1f ms per frame", warpMs / measured);
         std::printf("\n");
     }
     return failed ? 1 : 0;
+}
+
+std::optional<WarpedFrame> warped(const QImage &frame, const Homography &toFrame, QSize area)
+{
+    std::optional<WarpedFrame> warped = warpFrame(frame, toFrame, area);
+    if (!warped)
+        std::fputs("alignaccuracy: no memory to warp a frame\n", stderr);
+    return warped;
+}
+
+int writeTruthMedian(const std::vector<Truth> &truths, QSize area, const QString &out)
+{
+    std::vector<WarpedFrame> frames;
+    for (const Truth &truth : truths) {
+        const std::optional<QImage> frame = decoded(truth.file);
+        std::optional<WarpedFrame> truthWarped = frame ? warped(*frame, truth.toFrame, area) : std::nullopt;
+        if (!truthWarped)
+            return 1;
+        frames.push_back(std::move(*truthWarped));
+    }
+    if (!medianOfWarped(frames, area).save(out)) {
+        std::fprintf(stderr, "alignaccuracy: cannot write %s\n", qPrintable(out));
+        return 1;
+    }
+    return 0;
+}
+
+int reportResidual(const std::vector<Truth> &truths, const QImage &reference, const QStringList &alignedFiles)
+{
+    const QSize area = reference.size();
+    if (!alignedFiles.isEmpty() && std::size_t(alignedFiles.size()) != truths.size()) {
+        std::fprintf(stderr, "alignaccuracy: %lld aligned pictures for %zu frames\n", qlonglong(alignedFiles.size()),
+                     truths.size());
+        return 2;
+    }
+    // A few pixels in from the interior's edge: another aligner's masks may fray there.
+    const QRect crop = largestRectangleIn(interiorOf(truths, area, area)).adjusted(4, 4, -4, -4);
+    std::printf("measured on %dx%d at (%d, %d)\n%-14s %12s\n", crop.width(), crop.height(), crop.x(), crop.y(),
+                "frame", "residual px");
+    std::optional<AlignmentReference> ours;
+    if (alignedFiles.isEmpty())
+        ours.emplace(reference);
+    double squares = 0;
+    int measured = 0, failed = 0;
+    for (std::size_t i = 0; i < truths.size(); ++i) {
+        const std::optional<QImage> frame = decoded(truths[i].file);
+        const std::optional<WarpedFrame> truth = frame ? warped(*frame, truths[i].toFrame, area) : std::nullopt;
+        if (!truth)
+            return 1;
+        QString reason;
+        std::optional<QImage> aligned;
+        if (ours) {
+            const std::optional<Homography> fit = ours->align(*frame, &reason);
+            const std::optional<WarpedFrame> oursWarped = fit ? warped(*frame, *fit, area) : std::nullopt;
+            if (oursWarped)
+                aligned = oursWarped->picture;
+        } else if (!(aligned = decoded(alignedFiles[int(i)]))) {
+            return 1;
+        } else if (aligned->size() != area) {
+            std::fprintf(stderr, "alignaccuracy: %s is not %dx%d\n", qPrintable(alignedFiles[int(i)]), area.width(),
+                         area.height());
+            return 1;
+        }
+        const std::optional<Homography> residual =
+            aligned ? AlignmentReference(truth->picture.copy(crop)).align(aligned->copy(crop), &reason) : std::nullopt;
+        const QString name = QFileInfo(alignedFiles.isEmpty() ? truths[i].file : alignedFiles[int(i)]).fileName();
+        if (!residual) {
+            std::printf("%-14s  not aligned: %s\n", qPrintable(name), qPrintable(reason));
+            ++failed;
+            continue;
+        }
+        const double square = cornerSquareError(*residual, Homography{}, area, -QPointF(crop.topLeft()));
+        std::printf("%-14s %12.3f\n", qPrintable(name), std::sqrt(square));
+        if (i > 0) {
+            squares += square;
+            ++measured;
+        }
+    }
+    printRms(truths.size(), squares, measured);
+    std::printf("%s", measured ? " (residual)\n" : "");
+    return failed ? 1 : 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = app.arguments();
+    const QString mode = arguments.value(2);
+    const bool usable = (arguments.size() == 2) || (arguments.size() == 3 && mode == "--warp")
+        || (arguments.size() == 4 && mode == "--truth-median") || (arguments.size() >= 3 && mode == "--residual");
+    if (!usable) {
+        std::fputs("usage: alignaccuracy DIR [--warp | --truth-median OUT | --residual [ALIGNED...]]\n", stderr);
+        return 2;
+    }
+    const QDir dir(arguments[1]);
+    const std::vector<Truth> truths = readTruths(dir);
+    if (truths.empty()) {
+        std::fprintf(stderr, "alignaccuracy: no frames in %s/transforms.txt\n", qPrintable(dir.path()));
+        return 1;
+    }
+    const std::optional<QImage> reference = decoded(truths[0].file);
+    if (!reference)
+        return 1;
+    if (mode == "--truth-median")
+        return writeTruthMedian(truths, reference->size(), arguments[3]);
+    if (mode == "--residual")
+        return reportResidual(truths, *reference, arguments.mid(3));
+    std::optional<QImage> clean;
+    if (mode == "--warp" && !(clean = decoded(dir.filePath("clean.png"))))
+        return 1;
+    return reportAccuracy(truths, *reference, clean ? &*clean : nullptr);
 }

@@ -1,0 +1,46 @@
+// PSNR of a picture against the clean scene over the RGB channels, in dB.
+//   psnr CLEAN PICTURE [--interior-of DIR]
+// With --interior-of, only over the pixels every frame of the makeburst-handheld folder DIR
+// covers under its true transform: there every frame has a sample, so a median's result does
+// not depend on how a stacker treats the borders.
+#include "burst.h"
+
+#include "engine/imageloader.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = app.arguments();
+    if (arguments.size() != 3 && !(arguments.size() == 5 && arguments[3] == "--interior-of")) {
+        std::fputs("usage: psnr CLEAN PICTURE [--interior-of DIR]\n", stderr);
+        return 2;
+    }
+    std::optional<QImage> pictures[2];
+    for (int i = 0; i < 2; ++i) {
+        QString reason;
+        if (!(pictures[i] = decodeImageFile(arguments[i + 1], &reason))) {
+            std::fprintf(stderr, "psnr: %s: %s\n", qPrintable(arguments[i + 1]), qPrintable(reason));
+            return 1;
+        }
+    }
+    std::optional<Coverage> interior;
+    if (arguments.size() == 5) {
+        const std::vector<Truth> truths = readTruths(QDir(arguments[4]));
+        if (truths.empty()) {
+            std::fprintf(stderr, "psnr: no frames in %s/transforms.txt\n", qPrintable(arguments[4]));
+            return 1;
+        }
+        interior = interiorOf(truths, pictures[0]->size(), pictures[0]->size());
+    }
+    const std::optional<double> db = psnr(*pictures[0], *pictures[1], interior ? &*interior : nullptr);
+    if (!db) {
+        std::fprintf(stderr, "psnr: %s is not the size of %s\n", qPrintable(arguments[2]), qPrintable(arguments[1]));
+        return 1;
+    }
+    std::printf("%.2f\n", *db);
+    return 0;
+}
