@@ -1,3 +1,4 @@
+#include "engine/decodelimits.h"
 #include "engine/imageloader.h"
 #include "imaging/picturebox.h"
 #include "imaging/surface.h"
@@ -235,7 +236,7 @@ QByteArray dngOf(QSize size)
     QByteArray mosaic;
     std::mt19937 random(29);
     for (int i = 0; i < size.width() * size.height(); ++i)
-        appendLe(mosaic, 64 + random() % 4032, 2);
+        appendLe(mosaic, quint32(64 + random() % 4032), 2);
     const QString dng = dir.filePath(QStringLiteral("sensor.dng"));
     return writeTiff(QStringLiteral("dng"), size, mosaic, dng).isEmpty() ? contentsOf(dng) : QByteArray();
 }
@@ -370,30 +371,30 @@ void TestHostileFiles::hostileSizes_data()
     const QByteArray heic = heicOf(picture);
     const QSize sensor(32, 24);
     const QByteArray dng = dngOf(sensor);
-    const QString tooLarge = QStringLiteral("too large");
-    const QString damaged = QStringLiteral("not a picture or damaged");
-    QTest::newRow("heic, empty") << "empty.heic" << QByteArray() << Expect::Refused << none << QByteArray() << damaged;
-    QTest::newRow("heic cut to half") << "half.heic" << heic.left(heic.size() / 2) << Expect::Refused << none
-                                      << QByteArray() << damaged;
+    QTest::newRow("heic, empty") << "empty.heic" << QByteArray() << Expect::Refused << none << QByteArray() << Undecodable;
+    QTest::newRow("heic cut inside its boxes") << "half.heic" << heic.left(heic.size() / 2) << Expect::Refused << none
+                                               << QByteArray() << Undecodable;
+    QTest::newRow("heic cut inside its coded picture") << "cut.heic" << heic.left(heic.size() - 64) << Expect::Refused
+                                                       << none << QByteArray() << Undecodable;
     QTest::newRow("heic claims 20000x20000, over the pixel budget")
         << "huge.heic" << heicClaiming(heic, picture.size(), QSize(20000, 20000)) << Expect::Refused << none
-        << QByteArray() << tooLarge;
+        << QByteArray() << TooLarge;
     // Beyond libheif's own limits, which it reports as a memory error.
     QTest::newRow("heic claims 65535x65535") << "huge.heic" << heicClaiming(heic, picture.size(), QSize(65535, 65535))
-                                             << Expect::Refused << none << QByteArray() << tooLarge;
+                                             << Expect::Refused << none << QByteArray() << TooLarge;
     QTest::newRow("heic whose coded picture is noise") << "noise.heic" << heicWithNoisePicture(heic) << Expect::Either
-                                                       << picture.size() << QByteArray() << damaged;
-    QTest::newRow("dng, empty") << "empty.dng" << QByteArray() << Expect::Refused << none << QByteArray() << damaged;
+                                                       << picture.size() << QByteArray() << Undecodable;
+    QTest::newRow("dng, empty") << "empty.dng" << QByteArray() << Expect::Refused << none << QByteArray() << Undecodable;
     // Samples missing from the file must not be made up.
     QTest::newRow("dng cut to half") << "half.dng" << dng.left(dng.size() / 2) << Expect::Refused << none
-                                     << QByteArray() << damaged;
+                                     << QByteArray() << Undecodable;
     QTest::newRow("dng claims 20000x20000, over the pixel budget")
         << "huge.dng" << withTiffTag(withTiffTag(dng, 256, 20000), 257, 20000) << Expect::Refused << none
-        << QByteArray() << tooLarge;
+        << QByteArray() << TooLarge;
     QTest::newRow("dng, noise after its directory") << "noise.dng" << dngWithNoiseAfterDirectory(dng) << Expect::Either
-                                                    << sensor << QByteArray() << damaged;
+                                                    << sensor << QByteArray() << Undecodable;
     QTest::newRow("dng strip starts past the end") << "strip.dng" << withTiffTag(dng, 273, quint32(dng.size()) + 4096)
-                                                   << Expect::Refused << none << QByteArray() << damaged;
+                                                   << Expect::Refused << none << QByteArray() << Undecodable;
 }
 
 // Each either loads within the loader's limits or is refused, within the child's time bound.
