@@ -609,8 +609,8 @@ void CliTest::captureMetadata()
     QVERIFY(frame);
 
     const bool brighten = command.first() == u"brighten";
-    const Outcome run = runCli(command + QStringList{"-o", output, "first.jpg"} + (brighten ? QStringList{} : QStringList{"second.jpg"}),
-                               dir.path());
+    const QStringList frames = brighten ? QStringList{"first.jpg"} : QStringList{"first.jpg", "second.jpg"};
+    const Outcome run = runCli(command + QStringList{"-o", output} + frames, dir.path());
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.err, QByteArray());
     const QString written = dir.filePath(output);
@@ -632,7 +632,8 @@ void CliTest::captureMetadata()
     }
     // Upright: no orientation, or the one a TIFF encoder writes for its own rows.
     QCOMPARE(tags.value("Exif.Image.Orientation", "1"), QStringLiteral("1"));
-    QVERIFY(std::none_of(tags.keyBegin(), tags.keyEnd(), [](const QString &key) { return key.startsWith("Exif.Thumbnail."); }));
+    QVERIFY(std::none_of(tags.keyBegin(), tags.keyEnd(),
+                         [](const QString &key) { return key.startsWith("Exif.Thumbnail."); }));
     if (!holdsExif)
         QVERIFY(!contents(written).contains("Test Camera"));
 }
