@@ -23,6 +23,10 @@ bool describesOtherPicture(const std::string &group)
 
 bool isCaptureMetadata(const Exiv2::Exifdatum &datum)
 {
+    // exiv2 keeps an entry whose value lay past the end of damaged metadata, empty; written out
+    // it would be a malformed tag (an ASCII one must hold at least its terminating zero).
+    if (datum.count() == 0)
+        return false;
     const std::string group = datum.groupName();
     if (group == "Image")
         return std::ranges::find(KeptFromFirstDirectory, datum.tagName()) != KeptFromFirstDirectory.end();

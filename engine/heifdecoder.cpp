@@ -42,6 +42,9 @@ constexpr heif_reader DeviceReader{
 
 QString reasonFor(const heif_error &error, QSize announced)
 {
+    // libheif files a size beyond its own limits (a side over 32768) under memory errors.
+    if (error.subcode == heif_suberror_Security_limit_exceeded)
+        return TooLarge;
     if (error.code == heif_error_Memory_allocation_error)
         return qt_error_string(ENOMEM);
     return whyNotDecoded(announced);

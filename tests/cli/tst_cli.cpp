@@ -1,5 +1,7 @@
+#include "engine/imageloader.h"
 #include "reference/stackmodes.h"
 #include "reference/pointops.h"
+#include "support/externaltools.h"
 #include "support/images.h"
 #include "support/scratchfolders.h"
 
@@ -7,6 +9,7 @@
 #include <QColorSpace>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -15,8 +18,10 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -283,6 +288,48 @@ QImage referenceBrightened(QImage picture, int passes)
     return picture;
 }
 
+// How the first frame was taken, as `exiv2 -Pkv` prints it back.
+constexpr std::array<std::pair<const char *, const char *>, 7> CaptureTags{{
+    {"Exif.Image.Make", "Lumen Optics"},
+    {"Exif.Image.Model", "Test Camera"},
+    {"Exif.Photo.LensModel", "35mm F1.4"},
+    {"Exif.Photo.DateTimeOriginal", "2026:12:09 05:17:35"},
+    {"Exif.Photo.ExposureTime", "1/250"},
+    {"Exif.Photo.FNumber", "28/10"},
+    {"Exif.Photo.ISOSpeedRatings", "400"},
+}};
+
+// The EXIF keys exiv2 reads in a file, with their values; none where it reads nothing.
+QMap<QString, QString> exifOf(const QString &path)
+{
+    QByteArray printed;
+    runTool(QStringLiteral("exiv2"), {QStringLiteral("-q"), QStringLiteral("-Pkv"), path}, &printed);
+    QMap<QString, QString> tags;
+    for (const QByteArray &line : printed.split('\n')) {
+        const QString text = QString::fromUtf8(line);
+        const qsizetype gap = text.indexOf(u' ');
+        if (gap > 0)
+            tags.insert(text.left(gap), text.mid(gap).trimmed());
+    }
+    return tags;
+}
+
+// The JPEG's EXIF segment cut inside its first directory, its length field saying so: the
+// picture still decodes; of the metadata only the first entry is whole, without its value.
+QByteArray withTruncatedExif(QByteArray jpeg)
+{
+    const qsizetype at = jpeg.indexOf(QByteArray("\xff\xe1", 2));
+    if (at < 0)
+        return {};
+    const int length = quint8(jpeg[at + 2]) << 8 | quint8(jpeg[at + 3]);
+    // The length field, "Exif\0\0", the TIFF header, the entry count, one entry and part of the next.
+    constexpr int kept = 2 + 6 + 8 + 2 + 12 + 10;
+    jpeg.remove(at + 2 + kept, length - kept);
+    jpeg[at + 2] = char(kept >> 8);
+    jpeg[at + 3] = char(kept & 0xff);
+    return jpeg;
+}
+
 bool everyLinePrefixed(const QByteArray &err)
 {
     const QList<QByteArray> lines = err.trimmed().split('\n');
@@ -306,6 +353,8 @@ private slots:
     void brighten();
     void outputFormats_data();
     void outputFormats();
+    void captureMetadata_data();
+    void captureMetadata();
     void failures_data();
     void failures();
     void qtWarningsNameTheFile();
@@ -512,6 +561,81 @@ void CliTest::outputFormats()
             for (const int shift : {0, 8, 16})
                 difference += std::abs(int((written.pixel(x, y) >> shift) & 0xff) - int((expected.pixel(x, y) >> shift) & 0xff));
     QVERIFY2(difference <= long(tolerance) * 3 * expected.width() * expected.height(), qPrintable(QString::number(difference)));
+}
+
+void CliTest::captureMetadata_data()
+{
+    QTest::addColumn<QStringList>("command");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("exif"); // of the first frame: "capture", "none" or "truncated"
+    QTest::newRow("median, jpeg") << QStringList{"median"} << "out.jpg" << "capture";
+    QTest::newRow("stack mean, png") << QStringList{"stack", "--mode", "mean"} << "out.png" << "capture";
+    QTest::newRow("brighten, tiff") << QStringList{"brighten"} << "out.tif" << "capture";
+    QTest::newRow("median, bmp holds none") << QStringList{"median"} << "out.bmp" << "capture";
+    QTest::newRow("brighten, ppm holds none") << QStringList{"brighten"} << "out.ppm" << "capture";
+    QTest::newRow("stack max, png, first frame without exif") << QStringList{"stack", "--mode", "max"} << "out.png"
+                                                              << "none";
+    QTest::newRow("median, jpeg, truncated exif") << QStringList{"median"} << "out.jpg" << "truncated";
+    QTest::newRow("brighten, tiff, truncated exif") << QStringList{"brighten"} << "out.tif" << "truncated";
+}
+
+// The first frame's capture tags reach JPEG, PNG and TIFF output with their values; its
+// orientation (applied to the pixels) and its thumbnail (of the unprocessed picture) do not.
+// Metadata is best-effort: without it or with it damaged, the picture is still written.
+void CliTest::captureMetadata()
+{
+    QFETCH(QStringList, command);
+    QFETCH(QString, output);
+    QFETCH(QString, exif);
+    QTemporaryDir dir;
+    const QString first = dir.filePath("first.jpg");
+    const QString second = dir.filePath("second.jpg");
+    QVERIFY(randomPicture(12, 8, 41).save(first, "jpg", 95));
+    if (exif != u"none") {
+        QVERIFY(randomPicture(4, 3, 42).save(dir.filePath("first-thumb.jpg"))); // exiv2 -it takes it by this name
+        QStringList edits{"-M", "set Exif.Image.Orientation 6"};
+        for (const auto &[key, value] : CaptureTags)
+            edits << "-M" << QStringLiteral("set %1 %2").arg(key, value);
+        QCOMPARE(runTool("exiv2", edits << first), QString());
+        QCOMPARE(runTool("exiv2", {"-it", first}), QString());
+        QVERIFY(exifOf(first).contains("Exif.Thumbnail.JPEGInterchangeFormat"));
+    }
+    // The same pixels from another camera: only the first frame's tags count.
+    QVERIFY(QFile::copy(first, second));
+    QCOMPARE(runTool("exiv2", {"-M", "set Exif.Image.Model Second Camera", second}), QString());
+    if (exif == u"truncated")
+        writeFile(first, withTruncatedExif(contents(first)));
+    const std::optional<QImage> frame = decodeImageFile(first);
+    QVERIFY(frame);
+
+    const bool brighten = command.first() == u"brighten";
+    const QStringList frames = brighten ? QStringList{"first.jpg"} : QStringList{"first.jpg", "second.jpg"};
+    const Outcome run = runCli(command + QStringList{"-o", output} + frames, dir.path());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.err, QByteArray());
+    const QString written = dir.filePath(output);
+    const QImage expected = brighten ? referenceBrightened(*frame, 1) : *frame;
+    if (output.endsWith(u".jpg"))
+        QCOMPARE(QImage(written).size(), expected.size());
+    else
+        QCOMPARE_PIXELS(readResult(written), expected);
+
+    const QMap<QString, QString> tags = exifOf(written);
+    const bool holdsExif = !output.endsWith(u".bmp") && !output.endsWith(u".ppm");
+    for (const auto &[key, value] : CaptureTags) {
+        if (exif == u"none")
+            QVERIFY2(!tags.contains(key), key);
+        else if (exif == u"capture" && holdsExif)
+            QCOMPARE(tags.value(key), QString::fromLatin1(value));
+        else // what survived, unchanged
+            QCOMPARE(tags.value(key, value), QString::fromLatin1(value));
+    }
+    // Upright: no orientation, or the one a TIFF encoder writes for its own rows.
+    QCOMPARE(tags.value("Exif.Image.Orientation", "1"), QStringLiteral("1"));
+    QVERIFY(std::none_of(tags.keyBegin(), tags.keyEnd(),
+                         [](const QString &key) { return key.startsWith("Exif.Thumbnail."); }));
+    if (!holdsExif)
+        QVERIFY(!contents(written).contains("Test Camera"));
 }
 
 void CliTest::failures_data()

@@ -1,5 +1,5 @@
 // Loads one file through the program's loader and prints "ok WxH sha256" ("ok WxH" with
-// --no-hash) or "fail", then "rss KB", its peak resident memory. Tests run it as a child
+// --no-hash) or "fail REASON", then "rss KB", its peak resident memory. Tests run it as a child
 // process, so that a load that hangs, crashes or runs away fails a test, not the run.
 #include "engine/imageloader.h"
 #include "support/rgbhash.h"
@@ -33,13 +33,14 @@ int main(int argc, char *argv[])
         std::fputs("usage: loadprobe [--no-hash] FILE\n", stderr);
         return 2;
     }
-    const std::optional<QImage> picture = decodeImageFile(QString::fromLocal8Bit(argv[argc - 1]));
+    QString reason;
+    const std::optional<QImage> picture = decodeImageFile(QString::fromLocal8Bit(argv[argc - 1]), &reason);
     if (picture && hash)
         std::printf("ok %dx%d %s\n", picture->width(), picture->height(), rgbSha256(*picture).constData());
     else if (picture)
         std::printf("ok %dx%d\n", picture->width(), picture->height());
     else
-        std::puts("fail");
+        std::printf("fail %s\n", qPrintable(reason));
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("rss %ld\n", usage.ru_maxrss);

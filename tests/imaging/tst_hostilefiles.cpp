@@ -1,7 +1,9 @@
+#include "engine/decodelimits.h"
 #include "engine/imageloader.h"
 #include "imaging/picturebox.h"
 #include "imaging/surface.h"
 #include "support/childload.h"
+#include "support/externaltools.h"
 #include "support/images.h"
 #include "support/rgbhash.h"
 
@@ -16,6 +18,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <random>
 
 // Files that lie about their size, bombs, and files that change between being listed and being
 // loaded. Anything that could hang is loaded in a child process with a time bound.
@@ -169,6 +172,116 @@ QByteArray jpegClaiming(quint16 width, quint16 height)
     return jpeg;
 }
 
+QByteArray contentsOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray noise(qsizetype count, std::uint32_t seed)
+{
+    std::mt19937 random(seed);
+    QByteArray bytes(count, Qt::Uninitialized);
+    for (char &byte : bytes)
+        byte = char(random() & 0xffu);
+    return bytes;
+}
+
+// A real HEIC of the picture, as heif-enc writes it: a grid of one 64x64 tile cropped to size.
+QByteArray heicOf(const QImage &picture)
+{
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("source.png"));
+    const QString heic = dir.filePath(QStringLiteral("picture.heic"));
+    if (!picture.save(source)
+        || !runTool(QStringLiteral("heif-enc"), {QStringLiteral("-q"), QStringLiteral("50"), QStringLiteral("-o"), heic, source})
+                .isEmpty())
+        return {};
+    return contentsOf(heic);
+}
+
+quint32 be32At(const QByteArray &bytes, qsizetype at)
+{
+    return quint32(quint8(bytes[at])) << 24 | quint32(quint8(bytes[at + 1])) << 16 | quint32(quint8(bytes[at + 2])) << 8
+           | quint8(bytes[at + 3]);
+}
+
+// Each 'ispe' property (an item's coded size) that says `from` says `to` instead.
+QByteArray heicClaiming(QByteArray heic, QSize from, QSize to)
+{
+    for (qsizetype at = heic.indexOf("ispe"); at >= 0; at = heic.indexOf("ispe", at + 4)) {
+        // type, version and flags, width, height
+        if (at + 16 > heic.size() || be32At(heic, at + 8) != quint32(from.width()) || be32At(heic, at + 12) != quint32(from.height()))
+            continue;
+        QByteArray size;
+        appendBe32(size, quint32(to.width()));
+        appendBe32(size, quint32(to.height()));
+        heic.replace(at + 8, 8, size);
+    }
+    return heic;
+}
+
+// The boxes that describe the picture kept, the coded picture replaced by noise.
+QByteArray heicWithNoisePicture(QByteArray heic)
+{
+    const qsizetype data = heic.indexOf("mdat") + 4;
+    return data < 4 ? QByteArray() : heic.replace(data, heic.size() - data, noise(heic.size() - data, 23));
+}
+
+// A 12-bit RGGB CFA DNG as tests/support/write_tiff.py writes it: header, first directory,
+// the values it points at, then one strip of samples.
+QByteArray dngOf(QSize size)
+{
+    QTemporaryDir dir;
+    QByteArray mosaic;
+    std::mt19937 random(29);
+    for (int i = 0; i < size.width() * size.height(); ++i)
+        appendLe(mosaic, quint32(64 + random() % 4032), 2);
+    const QString dng = dir.filePath(QStringLiteral("sensor.dng"));
+    return writeTiff(QStringLiteral("dng"), size, mosaic, dng).isEmpty() ? contentsOf(dng) : QByteArray();
+}
+
+quint32 leAt(const QByteArray &bytes, qsizetype at, int count)
+{
+    quint32 value = 0;
+    for (int i = count - 1; i >= 0; --i)
+        value = value << 8 | quint8(bytes[at + i]);
+    return value;
+}
+
+// The little-endian TIFF's first directory: where its entries start, and how many.
+std::pair<qsizetype, int> firstDirectory(const QByteArray &tiff)
+{
+    const qsizetype at = leAt(tiff, 4, 4);
+    return {at + 2, int(leAt(tiff, at, 2))};
+}
+
+// The first directory's entry for `tag` made one LONG of `value`.
+QByteArray withTiffTag(QByteArray tiff, quint16 tag, quint32 value)
+{
+    const auto [entries, count] = firstDirectory(tiff);
+    for (int i = 0; i < count; ++i) {
+        const qsizetype at = entries + 12 * i;
+        if (leAt(tiff, at, 2) != tag)
+            continue;
+        QByteArray entry;
+        appendLe(entry, tag, 2);
+        appendLe(entry, 4, 2); // LONG
+        appendLe(entry, 1, 4);
+        appendLe(entry, value, 4);
+        return tiff.replace(at, 12, entry);
+    }
+    return {};
+}
+
+// The header and the first directory kept; what its entries point at and the samples are noise.
+QByteArray dngWithNoiseAfterDirectory(QByteArray dng)
+{
+    const auto [entries, count] = firstDirectory(dng);
+    const qsizetype end = entries + 12 * count + 4;
+    return dng.replace(end, dng.size() - end, noise(dng.size() - end, 31));
+}
+
 QByteArray filledSha256(int width, int height, QRgb color)
 {
     QByteArray row;
@@ -194,7 +307,7 @@ QString describe(const ChildLoad &load)
     case ChildLoad::Outcome::Loaded:
         return QStringLiteral("loaded %1x%2").arg(load.size.width()).arg(load.size.height());
     case ChildLoad::Outcome::Refused:
-        return QStringLiteral("refused");
+        return QStringLiteral("refused: ") + load.reason;
     default:
         return load.detail;
     }
@@ -226,29 +339,62 @@ void TestHostileFiles::hostileSizes_data()
     QTest::addColumn<Expect>("expect");
     QTest::addColumn<QSize>("size");          // when it loads
     QTest::addColumn<QByteArray>("sha256");   // when it must load
+    QTest::addColumn<QString>("reason");      // when refused, if it must be this one
 
     const QSize none;
+    const QString anyReason;
     QTest::newRow("bmp header claims 65535x65535")
-        << "huge.bmp" << bmpClaiming(65535, 65535) << Expect::Refused << none << QByteArray();
+        << "huge.bmp" << bmpClaiming(65535, 65535) << Expect::Refused << none << QByteArray() << anyReason;
     QTest::newRow("png header claims 65535x65535")
-        << "huge.png" << pngClaiming(65535, 65535) << Expect::Refused << none << QByteArray();
+        << "huge.png" << pngClaiming(65535, 65535) << Expect::Refused << none << QByteArray() << anyReason;
     QTest::newRow("gif screen and frame claim 65535x65535")
-        << "huge.gif" << gifOf(65535, 65535, 65535, 65535, 100'000) << Expect::Refused << none << QByteArray();
+        << "huge.gif" << gifOf(65535, 65535, 65535, 65535, 100'000) << Expect::Refused << none << QByteArray() << anyReason;
     QTest::newRow("jpeg frame claims 65500x65500")
-        << "huge.jpg" << jpegClaiming(65500, 65500) << Expect::Refused << none << QByteArray();
+        << "huge.jpg" << jpegClaiming(65500, 65500) << Expect::Refused << none << QByteArray() << anyReason;
     // 1024 million bytes as RGB32 passes the allocation limit: only the pixel budget stops these.
     QTest::newRow("jpeg claims 16000x16000, over the pixel budget")
-        << "budget.jpg" << jpegClaiming(16000, 16000) << Expect::Refused << none << QByteArray();
+        << "budget.jpg" << jpegClaiming(16000, 16000) << Expect::Refused << none << QByteArray() << anyReason;
     QTest::newRow("gif bomb of 16000x16000 pixels, over the pixel budget")
-        << "bomb.gif" << gifOf(16000, 16000, 16000, 16000, 16000LL * 16000) << Expect::Refused << none << QByteArray();
+        << "bomb.gif" << gifOf(16000, 16000, 16000, 16000, 16000LL * 16000) << Expect::Refused << none << QByteArray()
+        << anyReason;
     // Qt announces the frame's size but decodes onto the whole screen.
     QTest::newRow("gif screen 8000x6000 around a 1x1 frame")
-        << "screen.gif" << gifOf(8000, 6000, 1, 1, 1) << Expect::Either << QSize(8000, 6000) << QByteArray();
+        << "screen.gif" << gifOf(8000, 6000, 1, 1, 1) << Expect::Either << QSize(8000, 6000) << QByteArray() << anyReason;
     QTest::newRow("jpeg claims 100 megapixels with a few KB of data")
-        << "grey.jpg" << jpegClaiming(10000, 10000) << Expect::Either << QSize(10000, 10000) << QByteArray();
+        << "grey.jpg" << jpegClaiming(10000, 10000) << Expect::Either << QSize(10000, 10000) << QByteArray() << anyReason;
     QTest::newRow("gif bomb of 4096x4096 pixels, within the limits")
         << "bomb.gif" << gifOf(4096, 4096, 4096, 4096, 4096LL * 4096) << Expect::Loaded << QSize(4096, 4096)
-        << filledSha256(4096, 4096, qRgb(200, 40, 90));
+        << filledSha256(4096, 4096, qRgb(200, 40, 90)) << anyReason;
+
+    // The decoders behind libheif and LibRaw, which read what their own headers say.
+    const QImage picture = randomPicture(37, 23, 13);
+    const QByteArray heic = heicOf(picture);
+    const QSize sensor(32, 24);
+    const QByteArray dng = dngOf(sensor);
+    QTest::newRow("heic, empty") << "empty.heic" << QByteArray() << Expect::Refused << none << QByteArray() << Undecodable;
+    QTest::newRow("heic cut inside its boxes") << "half.heic" << heic.left(heic.size() / 2) << Expect::Refused << none
+                                               << QByteArray() << Undecodable;
+    QTest::newRow("heic cut inside its coded picture") << "cut.heic" << heic.left(heic.size() - 64) << Expect::Refused
+                                                       << none << QByteArray() << Undecodable;
+    QTest::newRow("heic claims 20000x20000, over the pixel budget")
+        << "huge.heic" << heicClaiming(heic, picture.size(), QSize(20000, 20000)) << Expect::Refused << none
+        << QByteArray() << TooLarge;
+    // Beyond libheif's own limits, which it reports as a memory error.
+    QTest::newRow("heic claims 65535x65535") << "huge.heic" << heicClaiming(heic, picture.size(), QSize(65535, 65535))
+                                             << Expect::Refused << none << QByteArray() << TooLarge;
+    QTest::newRow("heic whose coded picture is noise") << "noise.heic" << heicWithNoisePicture(heic) << Expect::Either
+                                                       << picture.size() << QByteArray() << Undecodable;
+    QTest::newRow("dng, empty") << "empty.dng" << QByteArray() << Expect::Refused << none << QByteArray() << Undecodable;
+    // Samples missing from the file must not be made up.
+    QTest::newRow("dng cut to half") << "half.dng" << dng.left(dng.size() / 2) << Expect::Refused << none
+                                     << QByteArray() << Undecodable;
+    QTest::newRow("dng claims 20000x20000, over the pixel budget")
+        << "huge.dng" << withTiffTag(withTiffTag(dng, 256, 20000), 257, 20000) << Expect::Refused << none
+        << QByteArray() << TooLarge;
+    QTest::newRow("dng, noise after its directory") << "noise.dng" << dngWithNoiseAfterDirectory(dng) << Expect::Either
+                                                    << sensor << QByteArray() << Undecodable;
+    QTest::newRow("dng strip starts past the end") << "strip.dng" << withTiffTag(dng, 273, quint32(dng.size()) + 4096)
+                                                   << Expect::Refused << none << QByteArray() << Undecodable;
 }
 
 // Each either loads within the loader's limits or is refused, within the child's time bound.
@@ -259,7 +405,8 @@ void TestHostileFiles::hostileSizes()
     QFETCH(Expect, expect);
     QFETCH(QSize, size);
     QFETCH(QByteArray, sha256);
-    QVERIFY(!contents.isEmpty());
+    QFETCH(QString, reason);
+    QVERIFY(!contents.isEmpty() || name.startsWith(QLatin1String("empty.")));
     QTemporaryDir dir;
     const QString path = writeFile(dir.filePath(name), contents);
     QVERIFY(!path.isEmpty());
@@ -269,10 +416,13 @@ void TestHostileFiles::hostileSizes()
                                                                       : ChildLoad::Pixels::Hashed);
     QVERIFY2(load.outcome == ChildLoad::Outcome::Loaded || load.outcome == ChildLoad::Outcome::Refused,
              qPrintable(load.detail));
-    if (expect == Expect::Refused) {
+    if (expect == Expect::Refused)
         QVERIFY2(load.outcome == ChildLoad::Outcome::Refused, qPrintable(describe(load)));
-        // Refused from the header: each claim would take a gigabyte or more to decode.
+    if (load.outcome == ChildLoad::Outcome::Refused) {
+        // Refused before the pixels: each claim would take a gigabyte or more to decode.
         QVERIFY2(load.peakRssKb < 256 * 1024, qPrintable(QStringLiteral("peak %1 KB").arg(load.peakRssKb)));
+        if (!reason.isEmpty())
+            QCOMPARE(load.reason, reason);
     }
     if (expect == Expect::Loaded)
         QVERIFY2(load.outcome == ChildLoad::Outcome::Loaded, qPrintable(load.detail));

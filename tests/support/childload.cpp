@@ -38,15 +38,16 @@ ChildLoad loadInChild(const QString &path, int timeoutMs, ChildLoad::Pixels pixe
                         .arg(out, err.isEmpty() ? QString() : QStringLiteral(", stderr: ") + err.left(600));
     if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
         return result;
-    // "ok WxH sha256", "ok WxH" or "fail", then "rss KB" (the child's peak resident memory)
+    // "ok WxH sha256", "ok WxH" or "fail REASON", then "rss KB" (the child's peak resident memory)
     const QStringList lines = out.split(QLatin1Char('\n'));
     const QStringList words = lines.value(0).split(QLatin1Char(' '));
     const QStringList rss = lines.value(1).split(QLatin1Char(' '));
     if (lines.size() != 2 || rss.size() != 2 || rss[0] != QLatin1String("rss"))
         return result;
     result.peakRssKb = rss[1].toLongLong();
-    if (words.size() == 1 && words[0] == QLatin1String("fail")) {
+    if (words.size() >= 2 && words[0] == QLatin1String("fail")) {
         result.outcome = ChildLoad::Outcome::Refused;
+        result.reason = lines[0].section(QLatin1Char(' '), 1);
     } else if (words.size() >= 2 && words.size() <= 3 && words[0] == QLatin1String("ok")) {
         const QStringList dims = words[1].split(QLatin1Char('x'));
         if (dims.size() == 2) {

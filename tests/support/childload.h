@@ -14,6 +14,7 @@ struct ChildLoad {
     QSize size;
     QByteArray sha256; // rgbSha256 of the loaded picture, when hashed
     qint64 peakRssKb = 0;
+    QString reason;    // the loader's, when refused
     QString detail;    // the child's exit, output and Qt's warnings, for failure messages
 };
 

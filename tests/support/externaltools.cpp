@@ -3,7 +3,7 @@
 #include <QFile>
 #include <QProcess>
 
-QString runTool(const QString &program, const QStringList &arguments)
+QString runTool(const QString &program, const QStringList &arguments, QByteArray *output)
 {
     QProcess tool;
     tool.start(program, arguments);
@@ -12,6 +12,8 @@ QString runTool(const QString &program, const QStringList &arguments)
     if (tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0)
         return program + QStringLiteral(" %1: exit %2: ").arg(arguments.join(u' ')).arg(tool.exitCode())
                + QString::fromLocal8Bit(tool.readAllStandardError()).left(600);
+    if (output)
+        *output = tool.readAllStandardOutput();
     return {};
 }
 
