@@ -29,6 +29,9 @@ bool progressShown = false;
 QSet<QString> said;
 // What a thread wrote to `stderr` after its last newline.
 std::map<std::thread::id, std::string> partialLines;
+// Every report ends the run, which cancels the frames still read ahead: their decoders then
+// fail on reads the cancel refused ("libpng error: Read Error") about files that are fine.
+bool runEnded = false;
 
 // Carriage return, then "erase to end of line": the next text starts on a clean line.
 constexpr char ClearLine[] = "\r\033[K";
@@ -52,6 +55,8 @@ void reportLocked(const QString &text)
 // that did not fit its room, and each time the decoder says the same.
 void sayForDecoderLocked(const QString &text)
 {
+    if (runEnded)
+        return;
     const QString path = pathBeingDecoded();
     for (const QString &line : text.split(u'\n')) {
         const QString trimmed = line.trimmed();
@@ -162,6 +167,7 @@ void endProgress()
 void report(const QString &text)
 {
     const std::lock_guard lock(lineLock);
+    runEnded = true;
     reportLocked(text);
 }
 

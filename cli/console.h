@@ -12,7 +12,8 @@ void showProgress(const QString &step);
 // Clears the progress line, so the shell prompt starts on a clean line.
 void endProgress();
 
-// One line "ombrelux-cli: text", after clearing any progress line.
+// One line "ombrelux-cli: text", after clearing any progress line. The tool ends on it, so
+// decoders' messages after it are not said.
 void report(const QString &text);
 
 // Qt's warnings ("Corrupt JPEG data ...") and what libraries print to stderr themselves

@@ -4,6 +4,7 @@
 #include "support/externaltools.h"
 #include "support/images.h"
 #include "support/scratchfolders.h"
+#include "support/texturedscene.h"
 
 #include <QBuffer>
 #include <QColorSpace>
@@ -330,6 +331,17 @@ QByteArray withTruncatedExif(QByteArray jpeg)
     return jpeg;
 }
 
+// Mean absolute difference per channel over the area less a margin on every side.
+double interiorError(const QImage &picture, const QImage &truth, int margin)
+{
+    double sum = 0;
+    for (int y = margin; y < truth.height() - margin; ++y)
+        for (int x = margin; x < truth.width() - margin; ++x)
+            for (const int shift : {0, 8, 16})
+                sum += std::abs(int((picture.pixel(x, y) >> shift) & 0xff) - int((truth.pixel(x, y) >> shift) & 0xff));
+    return sum / (3.0 * (truth.width() - 2 * margin) * (truth.height() - 2 * margin));
+}
+
 bool everyLinePrefixed(const QByteArray &err)
 {
     const QList<QByteArray> lines = err.trimmed().split('\n');
@@ -347,6 +359,8 @@ private slots:
     void stackModes_data();
     void stackModes();
     void manyFramesFoldInBoundedMemory();
+    void alignedBurst_data();
+    void alignedBurst();
     void subtract_data();
     void subtract();
     void brighten_data();
@@ -471,6 +485,56 @@ void CliTest::manyFramesFoldInBoundedMemory()
     rusage children{};
     getrusage(RUSAGE_CHILDREN, &children);
     QVERIFY2(children.ru_maxrss < 200 * 1024, qPrintable(QStringLiteral("peak RSS %1 KiB").arg(children.ru_maxrss)));
+}
+
+void CliTest::alignedBurst_data()
+{
+    QTest::addColumn<QStringList>("command");
+    QTest::addColumn<bool>("flatFrame");
+    QTest::newRow("median") << QStringList{"median"} << false;
+    QTest::newRow("mean") << QStringList{"stack", "--mode", "mean"} << false;
+    QTest::newRow("a flat frame in the burst") << QStringList{"median"} << true;
+}
+
+// A hand-held burst of one scene, its first frame the scene itself: aligned, the stack is the
+// scene again; as shot, it is blurred. A frame that cannot be aligned ends the run unwritten.
+void CliTest::alignedBurst()
+{
+    QFETCH(QStringList, command);
+    QFETCH(bool, flatFrame);
+    const QSize size(480, 360);
+    QTemporaryDir dir;
+    QStringList names;
+    const QImage scene = sceneFrame(size, Homography());
+    const Homography moves[] = {Homography(), moved(size, 14.3, -9.6, 0.8), moved(size, -11.7, 12.2, -1.2),
+                                moved(size, 8.5, 10.1, 0.4), moved(size, -13.2, -7.7, -0.6)};
+    for (const Homography &toFrame : moves) {
+        names << QStringLiteral("frame%1.png").arg(names.size());
+        QVERIFY(sceneFrame(size, inverted(toFrame)).save(dir.filePath(names.back())));
+    }
+    if (flatFrame) {
+        names.insert(2, QStringLiteral("flat.png"));
+        QVERIFY(filledPicture(size.width(), size.height(), qRgb(90, 90, 90)).save(dir.filePath(names[2])));
+    }
+    const QStringList before = entriesOf(dir.path());
+    const Outcome aligned = runCli(command + QStringList{"--align", "-o", "aligned.png"} + names, dir.path());
+    if (flatFrame) {
+        QCOMPARE(aligned.exitCode, 1);
+        QVERIFY2(QRegularExpression(R"(^ombrelux-cli: cannot align frame flat\.png: too few matching features \(\d+ of \d+ needed\)\n$)")
+                     .match(QString::fromLocal8Bit(aligned.err))
+                     .hasMatch(),
+                 aligned.err.constData());
+        QCOMPARE(entriesOf(dir.path()), before);
+        return;
+    }
+    QCOMPARE(aligned.exitCode, 0);
+    QCOMPARE(aligned.err, QByteArray());
+    const Outcome asShot = runCli(command + QStringList{"-o", "as-shot.png"} + names, dir.path());
+    QCOMPARE(asShot.exitCode, 0);
+    // Beyond the largest move every frame covers the pixel.
+    const double error = interiorError(readResult(dir.filePath("aligned.png")), scene, 24);
+    const double blurred = interiorError(readResult(dir.filePath("as-shot.png")), scene, 24);
+    QVERIFY2(error < 1 && error * 10 < blurred, qPrintable(QStringLiteral("%1 against %2").arg(error).arg(blurred)));
 }
 
 void CliTest::subtract_data()
