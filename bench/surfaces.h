@@ -9,5 +9,9 @@
 // Seeded random RGB32 surface of `megapixels` million pixels at 4:3.
 QImage benchSurface(int megapixels, std::uint32_t seed);
 
+// Seeded photo-like RGB32 picture: smooth gradients in each channel under Gaussian noise of
+// `sigma` levels, the same bytes on every machine.
+QImage photoSurface(int width, int height, double sigma, std::uint32_t seed);
+
 // Reports megapixels per second for `pixels` per iteration.
 void reportMegapixels(benchmark::State &state, double pixels);

@@ -2,6 +2,7 @@
 
 #include "engine/scratchio.h"
 
+#include <QIODevice>
 #include <QMetaType>
 
 #include <array>
@@ -29,6 +30,20 @@ private:
     int m_failAt = 0;
     int m_error = 0;
     std::array<std::atomic<int>, 3> m_calls{};
+};
+
+// A write-only device that takes `capacity` bytes and then fails, as a full disk does: the write
+// that crosses the capacity is cut short, the ones after it fail.
+class FailingDevice : public QIODevice {
+public:
+    explicit FailingDevice(qint64 capacity);
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 size) override;
+
+private:
+    qint64 m_left;
 };
 
 Q_DECLARE_METATYPE(FailingIo::Kind)
