@@ -3,6 +3,7 @@
 #include "engine/coverage.h"
 
 #include <QImage>
+#include <QPointF>
 #include <QSize>
 #include <QString>
 
@@ -15,6 +16,12 @@
 // to the frame's pixel grid.
 struct Homography {
     std::array<double, 9> m{1, 0, 0, 0, 1, 0, 0, 0, 1};
+
+    QPointF map(QPointF point) const
+    {
+        const double w = m[6] * point.x() + m[7] * point.y() + m[8];
+        return {(m[0] * point.x() + m[1] * point.y() + m[2]) / w, (m[3] * point.x() + m[4] * point.y() + m[5]) / w};
+    }
 };
 
 // Features of the reference, computed once; align() is const and safe from several threads at

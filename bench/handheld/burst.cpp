@@ -26,20 +26,13 @@ std::vector<Truth> readTruths(const QDir &dir)
     return truths;
 }
 
-QPointF mapped(const Homography &h, double x, double y)
-{
-    const auto &m = h.m;
-    const double w = m[6] * x + m[7] * y + m[8];
-    return {(m[0] * x + m[1] * y + m[2]) / w, (m[3] * x + m[4] * y + m[5]) / w};
-}
-
 double cornerSquareError(const Homography &a, const Homography &b, QSize area, QPointF origin)
 {
     const double w = area.width() - 1, h = area.height() - 1;
     double sum = 0;
     for (QPointF corner : {QPointF(0, 0), QPointF(w, 0), QPointF(w, h), QPointF(0, h)}) {
         corner += origin;
-        const QPointF d = mapped(a, corner.x(), corner.y()) - mapped(b, corner.x(), corner.y());
+        const QPointF d = a.map(corner) - b.map(corner);
         sum += QPointF::dotProduct(d, d);
     }
     return sum / 4;
@@ -50,7 +43,7 @@ Coverage interiorOf(const std::vector<Truth> &truths, QSize frameSize, QSize are
     const double right = frameSize.width() - 1, bottom = frameSize.height() - 1;
     const auto coveredByAll = [&](int x, int y) {
         return std::all_of(truths.begin(), truths.end(), [&](const Truth &truth) {
-            const QPointF p = mapped(truth.toFrame, x, y);
+            const QPointF p = truth.toFrame.map(QPointF(x, y));
             return p.x() >= 0 && p.x() <= right && p.y() >= 0 && p.y() <= bottom;
         });
     };

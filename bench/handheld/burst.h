@@ -20,8 +20,6 @@ struct Truth {
 // Frames in transforms.txt order; empty when the file is missing or holds none.
 std::vector<Truth> readTruths(const QDir &dir);
 
-QPointF mapped(const Homography &h, double x, double y);
-
 // Mean square over the area's four corners, each moved by `origin`, of the distance between
 // where a and b take them.
 double cornerSquareError(const Homography &a, const Homography &b, QSize area, QPointF origin = {});

@@ -19,7 +19,7 @@ const QSize Area(640, 480);
 // [0, w-1] x [0, h-1] of the frame.
 bool preImageInside(const Homography &toFrame, QSize frame, int x, int y)
 {
-    const QPointF p = mapped(toFrame, QPointF(x, y));
+    const QPointF p = toFrame.map(QPointF(x, y));
     return p.x() >= 0 && p.x() <= frame.width() - 1 && p.y() >= 0 && p.y() <= frame.height() - 1;
 }
 
@@ -116,7 +116,7 @@ void AlignmentTest::wholePixelWarpsCopyPixels()
     for (int y = 0; y < frame.height(); ++y) {
         const RowSpan span = warped->coverage[std::size_t(y)];
         for (int x = span.begin; x < span.end; ++x)
-            expected.setPixel(x, y, frame.pixel(mapped(toFrame, QPointF(x, y)).toPoint()));
+            expected.setPixel(x, y, frame.pixel(toFrame.map(QPointF(x, y)).toPoint()));
     }
     QCOMPARE_PIXELS(warped->picture, expected);
     if (toFrame.m == Homography().m) {

@@ -69,18 +69,11 @@ QImage sceneFrame(QSize size, const Homography &toScene, std::uint32_t seed)
     for (int y = 0; y < size.height(); ++y) {
         auto *row = reinterpret_cast<QRgb *>(frame.scanLine(y));
         for (int x = 0; x < size.width(); ++x) {
-            const QPointF p = mapped(toScene, QPointF(x, y));
+            const QPointF p = toScene.map(QPointF(x, y));
             row[x] = sceneAt(p.x(), p.y(), seed);
         }
     }
     return frame;
-}
-
-QPointF mapped(const Homography &h, QPointF point)
-{
-    const auto &m = h.m;
-    const double w = m[6] * point.x() + m[7] * point.y() + m[8];
-    return {(m[0] * point.x() + m[1] * point.y() + m[2]) / w, (m[3] * point.x() + m[4] * point.y() + m[5]) / w};
 }
 
 Homography inverted(const Homography &h)
@@ -115,7 +108,7 @@ double cornerError(const Homography &a, const Homography &b, QSize area)
     const double w = area.width() - 1, h = area.height() - 1;
     double worst = 0;
     for (const QPointF corner : {QPointF(0, 0), QPointF(w, 0), QPointF(w, h), QPointF(0, h)}) {
-        const QPointF d = mapped(a, corner) - mapped(b, corner);
+        const QPointF d = a.map(corner) - b.map(corner);
         worst = std::max(worst, std::hypot(d.x(), d.y()));
     }
     return worst;

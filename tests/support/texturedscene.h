@@ -3,7 +3,6 @@
 #include "engine/alignment.h"
 
 #include <QImage>
-#include <QPointF>
 #include <QSize>
 
 #include <cstdint>
@@ -14,7 +13,6 @@
 // homography is rendered directly, never resampled from another picture.
 QImage sceneFrame(QSize size, const Homography &toScene, std::uint32_t seed = 1);
 
-QPointF mapped(const Homography &h, QPointF point);
 Homography inverted(const Homography &h);
 // About the picture's centre: zoom, turn (degrees), tilt (the denominator's x and y terms, per
 // pixel), then shift.
