@@ -4,8 +4,8 @@
 // Single-threaded. Samples are uniform random bytes, which leaves the exchange sort's branches
 // unpredictable. Run a Release build.
 
-#include "engine/mediankernel.h"
-#include "engine/mediankernel_paths.h"
+#include "engine/stack/mediankernel.h"
+#include "engine/stack/mediankernel_paths.h"
 #include "reference/exchangesortmedian.h"
 
 #include <benchmark/benchmark.h>

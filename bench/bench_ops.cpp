@@ -1,6 +1,6 @@
 // Brightening and subtraction over whole canvases beside a plain copy of the same surface.
 #include "bench/surfaces.h"
-#include "engine/pointops.h"
+#include "engine/stack/pointops.h"
 #include "reference/pointops.h"
 
 #include <cstring>

@@ -2,7 +2,7 @@
 // on two threads), into a buffer that keeps its memory between iterations. "bytes" is the file
 // size; CPU time is that of all threads for ours. The smooth picture stands for a photo, the noisy one for a frame shot at high ISO.
 #include "bench/surfaces.h"
-#include "engine/pngwriter.h"
+#include "engine/write/pngwriter.h"
 
 #include <QBuffer>
 #include <QImageWriter>

@@ -1,7 +1,7 @@
 // The loader on a burst of JPEG frames. A whole median run is timed in fresh processes by
 // bench/wholerun.sh: repeated runs in one process keep the planes' pages warm.
 #include "bench/surfaces.h"
-#include "engine/imageloader.h"
+#include "engine/decode/imageloader.h"
 
 #include <QDir>
 #include <QTemporaryDir>

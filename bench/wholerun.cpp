@@ -4,7 +4,7 @@
 // last the wall time to the first "Processing image: 1".
 //   ombrelux_wholerun make DIR COUNT jpg|bmp   writes COUNT noisy 12-megapixel frames of one scene
 //   ombrelux_wholerun run FILE...              one median run over the files
-#include "engine/imageloader.h"
+#include "engine/decode/imageloader.h"
 #include "ops/median.h"
 #include "ops/ophost.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "cli/outputformat.h"
-#include "engine/stackmode.h"
+#include "engine/write/outputformat.h"
+#include "engine/stack/stackmode.h"
 
 #include <QString>
 #include <QStringList>

@@ -3,11 +3,11 @@
 #include "cli/commandline.h"
 #include "cli/console.h"
 #include "cli/framelist.h"
-#include "engine/capturemetadata.h"
-#include "engine/filenames.h"
-#include "engine/imageloader.h"
-#include "engine/pointops.h"
-#include "engine/stackrun.h"
+#include "engine/write/capturemetadata.h"
+#include "engine/core/filenames.h"
+#include "engine/decode/imageloader.h"
+#include "engine/stack/pointops.h"
+#include "engine/stack/stackrun.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 #include "cli/console.h"
 
-#include "engine/filenames.h"
-#include "engine/imageloader.h"
+#include "engine/core/filenames.h"
+#include "engine/decode/imageloader.h"
 
 #include <QSet>
 

@@ -1,7 +1,7 @@
 #include "cli/commandline.h"
 #include "cli/commands.h"
 #include "cli/console.h"
-#include "engine/filenames.h"
+#include "engine/core/filenames.h"
 
 #include <QCoreApplication>
 

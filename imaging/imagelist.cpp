@@ -1,6 +1,6 @@
 #include "imaging/imagelist.h"
 
-#include "engine/filenames.h"
+#include "engine/core/filenames.h"
 #include "imaging/commondialog.h"
 #include "imaging/picturebox.h"
 

@@ -1,6 +1,6 @@
 #include "imaging/picturebox.h"
 
-#include "engine/imageloader.h"
+#include "engine/decode/imageloader.h"
 #include "imaging/scaleunits.h"
 
 #include <QPaintEvent>

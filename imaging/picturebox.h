@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/imageloader.h"
+#include "engine/decode/imageloader.h"
 #include "imaging/surface.h"
 
 #include <QImage>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/atomicsave.h"
+#include "engine/write/atomicsave.h"
 
 #include <QImage>
 #include <QString>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/stackrun.h"
+#include "engine/stack/stackrun.h"
 
 class OpHost;
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/imageloader.h"
+#include "engine/decode/imageloader.h"
 
 #include <QImage>
 #include <QString>

@@ -1,7 +1,7 @@
 #include "ops/subtract.h"
 
-#include "engine/imageloader.h"
-#include "engine/pointops.h"
+#include "engine/decode/imageloader.h"
+#include "engine/stack/pointops.h"
 #include "ops/ophost.h"
 
 void runSubtraction(OpHost &host, const PathQuestion &askPath)

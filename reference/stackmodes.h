@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/stackmode.h"
+#include "engine/stack/stackmode.h"
 
 #include <cstdint>
 #include <vector>

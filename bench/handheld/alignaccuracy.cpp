@@ -15,7 +15,7 @@
 // whole area. It measures any aligner the same way, an engine's fit included.
 #include "burst.h"
 
-#include "engine/imageloader.h"
+#include "engine/decode/imageloader.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,7 +2,7 @@
 
 // What the hand-held bench tools share about a makeburst-handheld folder: its true transforms,
 // the area every frame covers under them, and how far a picture or a fit is from the truth.
-#include "engine/alignment.h"
+#include "engine/align/alignment.h"
 
 #include <QDir>
 #include <QImage>

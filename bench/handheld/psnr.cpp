@@ -5,7 +5,7 @@
 // not depend on how a stacker treats the borders.
 #include "burst.h"
 
-#include "engine/imageloader.h"
+#include "engine/decode/imageloader.h"
 
 #include <QCoreApplication>
 

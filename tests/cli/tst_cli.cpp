@@ -1,4 +1,4 @@
-#include "engine/imageloader.h"
+#include "engine/decode/imageloader.h"
 #include "reference/stackmodes.h"
 #include "reference/pointops.h"
 #include "support/externaltools.h"

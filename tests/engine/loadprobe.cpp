@@ -1,7 +1,7 @@
 // Loads one file through the program's loader and prints "ok WxH sha256" ("ok WxH" with
 // --no-hash) or "fail REASON", then "rss KB", its peak resident memory. Tests run it as a child
 // process, so that a load that hangs, crashes or runs away fails a test, not the run.
-#include "engine/imageloader.h"
+#include "engine/decode/imageloader.h"
 #include "support/rgbhash.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 // Frames aligned to a reference: known transforms recovered, the warp's coverage exact, and
 // several threads sharing one reference.
-#include "engine/alignment.h"
+#include "engine/align/alignment.h"
 #include "support/images.h"
 #include "support/texturedscene.h"
 

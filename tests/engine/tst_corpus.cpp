@@ -1,4 +1,4 @@
-#include "engine/imageloader.h"
+#include "engine/decode/imageloader.h"
 #include "support/childload.h"
 #include "support/rgbhash.h"
 

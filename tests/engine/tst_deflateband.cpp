@@ -1,5 +1,5 @@
 // A band whose byte counts would need Huffman codes deeper than deflate allows, inflated back.
-#include "engine/deflateband.h"
+#include "engine/write/deflateband.h"
 
 #include <QtTest>
 

@@ -1,4 +1,4 @@
-#include "engine/filenames.h"
+#include "engine/core/filenames.h"
 
 #include <QtTest>
 

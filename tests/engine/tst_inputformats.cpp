@@ -1,4 +1,4 @@
-#include "engine/imageloader.h"
+#include "engine/decode/imageloader.h"
 #include "support/externaltools.h"
 #include "support/images.h"
 

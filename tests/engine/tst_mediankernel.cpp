@@ -1,5 +1,5 @@
-#include "engine/mediankernel.h"
-#include "engine/mediankernel_paths.h"
+#include "engine/stack/mediankernel.h"
+#include "engine/stack/mediankernel_paths.h"
 #include "reference/exchangesortmedian.h"
 
 #include <QtTest>

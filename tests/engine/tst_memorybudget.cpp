@@ -1,4 +1,4 @@
-#include "engine/memorybudget.h"
+#include "engine/stack/memorybudget.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -1,5 +1,5 @@
 // The vector weighing of PNG row filters against the plain loop, on seeded rows of every tail.
-#include "engine/pngfilter_paths.h"
+#include "engine/write/pngfilter_paths.h"
 
 #include <QtTest>
 

@@ -1,6 +1,6 @@
 // PNG output: every pixel back through Qt's reader, a whole and checked zlib stream, and a
 // failing device reported.
-#include "engine/pngwriter.h"
+#include "engine/write/pngwriter.h"
 #include "support/failingio.h"
 #include "support/images.h"
 

@@ -1,5 +1,5 @@
 // Every stack mode through a whole run, against the plain definitions, on seeded data.
-#include "engine/stackrun.h"
+#include "engine/stack/stackrun.h"
 #include "reference/stackmodes.h"
 #include "support/images.h"
 

@@ -1,4 +1,4 @@
-#include "engine/stackrun.h"
+#include "engine/stack/stackrun.h"
 #include "reference/exchangesortmedian.h"
 #include "support/failingio.h"
 #include "support/images.h"

@@ -7,12 +7,12 @@
 // A mismatch aborts, so libFuzzer keeps the input. tests/fuzz/replay.cpp runs the same entry.
 #include "fuzz_ombrelux.h"
 
-#include "engine/imageloader.h"
+#include "engine/decode/imageloader.h"
 #include "imaging/saving.h"
-#include "engine/pointops.h"
-#include "engine/channelplanes.h"
-#include "engine/mediankernel.h"
-#include "engine/mediankernel_paths.h"
+#include "engine/stack/pointops.h"
+#include "engine/stack/channelplanes.h"
+#include "engine/stack/mediankernel.h"
+#include "engine/stack/mediankernel_paths.h"
 #include "reference/exchangesortmedian.h"
 #include "reference/pointops.h"
 

@@ -1,5 +1,5 @@
-#include "engine/decodelimits.h"
-#include "engine/imageloader.h"
+#include "engine/decode/decodelimits.h"
+#include "engine/decode/imageloader.h"
 #include "imaging/picturebox.h"
 #include "imaging/surface.h"
 #include "support/childload.h"

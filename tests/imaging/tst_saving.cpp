@@ -1,4 +1,4 @@
-#include "engine/imageloader.h"
+#include "engine/decode/imageloader.h"
 #include "imaging/saving.h"
 #include "support/window/fakes.h"
 #include "support/images.h"

@@ -3,7 +3,7 @@
 // "ms N", the run's time. With --data-headroom MIB it first caps its own RLIMIT_DATA that far
 // above what it uses; with --budget MIB the run sees that memory budget instead of the real one.
 // Tests run it as a child process under a real data limit; bench/spill.sh times it.
-#include "engine/imageloader.h"
+#include "engine/decode/imageloader.h"
 #include "ops/median.h"
 #include "support/window/fakes.h"
 #include "support/rgbhash.h"

@@ -1,4 +1,4 @@
-#include "engine/pointops.h"
+#include "engine/stack/pointops.h"
 #include "ops/brighten.h"
 #include "reference/pointops.h"
 #include "support/window/fakes.h"

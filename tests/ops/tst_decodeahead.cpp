@@ -1,6 +1,6 @@
 // Median runs whose files are decoded ahead on workers: a decode held at a latch is in flight
 // while the list changes, the file is replaced or Stop arrives, so no case depends on timing.
-#include "engine/imageloader.h"
+#include "engine/decode/imageloader.h"
 #include "imaging/picturebox.h"
 #include "ops/median.h"
 #include "support/window/fakes.h"

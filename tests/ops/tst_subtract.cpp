@@ -1,4 +1,4 @@
-#include "engine/pointops.h"
+#include "engine/stack/pointops.h"
 #include "ops/subtract.h"
 #include "reference/pointops.h"
 #include "support/window/fakes.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/scratchio.h"
+#include "engine/stack/scratchio.h"
 
 #include <QIODevice>
 #include <QMetaType>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/alignment.h"
+#include "engine/align/alignment.h"
 
 #include <QImage>
 #include <QSize>

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "engine/align/coverage.h"
+
+#include <QImage>
+#include <QPointF>
+#include <QSize>
+#include <QString>
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// Row-major 3x3: maps a point (x, y, 1) of the reference's pixel grid (pixel centres at integers)
+// to the frame's pixel grid.
+struct Homography {
+    std::array<double, 9> m{1, 0, 0, 0, 1, 0, 0, 0, 1};
+
+    QPointF map(QPointF point) const
+    {
+        const double w = m[6] * point.x() + m[7] * point.y() + m[8];
+        return {(m[0] * point.x() + m[1] * point.y() + m[2]) / w, (m[3] * point.x() + m[4] * point.y() + m[5]) / w};
+    }
+};
+
+// Features of the reference, computed once; align() is const and safe from several threads at
+// once. Features come from a grey copy downscaled to about 1200 pixels on its long side; the fit
+// is made in full-resolution coordinates. OpenCV runs on the calling thread alone (its own
+// worker threads are turned off the first time alignment is used), so each decode worker
+// aligns its frame without competing for the cores. The reference's own features are found by
+// the first align() that needs them, on a decode worker, while the others decode: building them
+// up front would hold up the run before its first frame.
+class AlignmentReference {
+public:
+    explicit AlignmentReference(const QImage &reference); // Format_RGB32, the stacked area
+    // The frame's transform, or nullopt with `reason` set: "too few matching features (12 of 40
+    // needed)", "the fit folds or shrinks the picture too far", or the system's reason when
+    // the memory for the features cannot be had.
+    std::optional<Homography> align(const QImage &frame, QString *reason) const;
+    QSize area() const;
+
+    struct Features;
+    struct Shared;
+
+private:
+    const Features *referenceFeatures() const;
+
+    QSize m_area;
+    std::shared_ptr<Shared> m_shared;
+};
+
+struct WarpedFrame {
+    QImage picture; // Format_RGB32 of the area's size
+    Coverage coverage;
+};
+// The frame resampled into the reference grid at full resolution, bicubic. Pixel (x, y) is
+// covered when its pre-image toFrame(x, y), computed in double precision, lies within
+// [0, w-1] x [0, h-1] of the frame; there the kernel's taps that fall beyond the frame's edge
+// repeat the edge pixel, so a covered pixel is made of frame data alone. Uncovered pixels hold
+// repeated edge pixels too and mean nothing. nullopt when the memory cannot be had.
+std::optional<WarpedFrame> warpFrame(const QImage &frame, const Homography &toFrame, QSize area);

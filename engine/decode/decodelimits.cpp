@@ -1,0 +1,26 @@
+#include "engine/decode/decodelimits.h"
+
+#include <QImage>
+
+#include <cerrno>
+
+bool admitted(QSize announced, const SizeAdmission &admit)
+{
+    if (announced.isValid() && qint64(announced.width()) * announced.height() > MaxPicturePixels)
+        return false;
+    return !admit || admit(announced);
+}
+
+QString whyNotDecoded(QSize announced)
+{
+    if (announced.isValid() && QImage(announced, QImage::Format_RGB32).isNull())
+        return qt_error_string(ENOMEM);
+    return Undecodable;
+}
+
+std::nullopt_t refuse(QString *reason, const QString &why)
+{
+    if (reason)
+        *reason = why;
+    return std::nullopt;
+}

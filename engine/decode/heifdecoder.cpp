@@ -1,0 +1,122 @@
+#include "engine/decode/heifdecoder.h"
+
+#include "engine/decode/decodelimits.h"
+
+#include <QColorSpace>
+#include <QIODevice>
+
+#include <libheif/heif.h>
+
+#include <cerrno>
+#include <memory>
+
+namespace {
+
+template <auto release>
+struct Releaser {
+    template <typename T>
+    void operator()(T *object) const { release(object); }
+};
+using Context = std::unique_ptr<heif_context, Releaser<heif_context_free>>;
+using Handle = std::unique_ptr<heif_image_handle, Releaser<heif_image_handle_release>>;
+using Options = std::unique_ptr<heif_decoding_options, Releaser<heif_decoding_options_free>>;
+
+QIODevice &deviceOf(void *userdata)
+{
+    return *static_cast<QIODevice *>(userdata);
+}
+
+// libheif reads boxes as it needs them, the coded picture only when decoding it.
+constexpr heif_reader DeviceReader{
+    1,
+    [](void *userdata) -> int64_t { return deviceOf(userdata).pos(); },
+    [](void *data, size_t size, void *userdata) -> int {
+        return deviceOf(userdata).read(static_cast<char *>(data), qint64(size)) == qint64(size) ? 0 : -1;
+    },
+    [](int64_t position, void *userdata) -> int { return deviceOf(userdata).seek(position) ? 0 : -1; },
+    [](int64_t target, void *userdata) {
+        return target <= deviceOf(userdata).size() ? heif_reader_grow_status_size_reached
+                                                   : heif_reader_grow_status_size_beyond_eof;
+    },
+};
+
+QString reasonFor(const heif_error &error, QSize announced)
+{
+    // libheif files a size beyond its own limits (a side over 32768) under memory errors.
+    if (error.subcode == heif_suberror_Security_limit_exceeded)
+        return TooLarge;
+    if (error.code == heif_error_Memory_allocation_error)
+        return qt_error_string(ENOMEM);
+    return whyNotDecoded(announced);
+}
+
+QColorSpace colourSpaceOf(const heif_image_handle &handle)
+{
+    const heif_color_profile_type type = heif_image_handle_get_color_profile_type(&handle);
+    if (type != heif_color_profile_type_prof && type != heif_color_profile_type_rICC)
+        return {};
+    QByteArray profile(qsizetype(heif_image_handle_get_raw_color_profile_size(&handle)), Qt::Uninitialized);
+    if (heif_image_handle_get_raw_color_profile(&handle, profile.data()).code != heif_error_Ok)
+        return {};
+    return QColorSpace::fromIccProfile(profile);
+}
+
+} // namespace
+
+bool isHeif(QByteArrayView head)
+{
+    return heif_check_filetype(reinterpret_cast<const uint8_t *>(head.data()), int(head.size()))
+           == heif_filetype_yes_supported;
+}
+
+std::optional<QImage> decodeHeif(QIODevice &device, const SizeAdmission &admit, QString *reason)
+{
+    if (!device.seek(0))
+        return refuse(reason, Undecodable);
+    const Context context(heif_context_alloc());
+    if (!context)
+        return refuse(reason, qt_error_string(ENOMEM));
+    heif_error error = heif_context_read_from_reader(context.get(), &DeviceReader, &device, nullptr);
+    if (error.code != heif_error_Ok)
+        return refuse(reason, reasonFor(error, {}));
+    heif_image_handle *primary = nullptr;
+    error = heif_context_get_primary_image_handle(context.get(), &primary);
+    const Handle handle(primary);
+    if (error.code != heif_error_Ok)
+        return refuse(reason, reasonFor(error, {}));
+
+    // The coded size: rotation keeps its area and a crop only shrinks it.
+    const QSize announced(heif_image_handle_get_width(primary), heif_image_handle_get_height(primary));
+    if (!admitted(announced, admit))
+        return refuse(reason, TooLarge);
+
+    const bool alpha = heif_image_handle_has_alpha_channel(primary) != 0;
+    const Options options(heif_decoding_options_alloc());
+    if (!options)
+        return refuse(reason, qt_error_string(ENOMEM));
+    // Deeper samples come as 8 bits, as the rest of the program takes them.
+    options->convert_hdr_to_8bit = 1;
+    heif_image *decoded = nullptr;
+    error = heif_decode_image(primary, &decoded, heif_colorspace_RGB,
+                              alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get());
+    if (error.code != heif_error_Ok || !decoded)
+        return refuse(reason, reasonFor(error, announced));
+
+    int stride = 0;
+    const uint8_t *pixels = heif_image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);
+    const int width = heif_image_get_width(decoded, heif_channel_interleaved);
+    const int height = heif_image_get_height(decoded, heif_channel_interleaved);
+    if (!pixels || width <= 0 || height <= 0) {
+        heif_image_release(decoded);
+        return refuse(reason, Undecodable);
+    }
+    const QImage::Format format = !alpha ? QImage::Format_RGB888
+                                  : heif_image_handle_is_premultiplied_alpha(primary)
+                                      ? QImage::Format_RGBA8888_Premultiplied
+                                      : QImage::Format_RGBA8888;
+    // The picture lives in libheif's buffer until the loader has converted it.
+    QImage picture(pixels, width, height, stride, format,
+                   [](void *image) { heif_image_release(static_cast<heif_image *>(image)); }, decoded);
+    picture.setColorSpace(colourSpaceOf(*primary));
+    return picture;
+}

@@ -1,0 +1,227 @@
+#include "engine/decode/imageloader.h"
+
+#include "engine/decode/colourconversion.h"
+#include "engine/decode/decodelimits.h"
+#include "engine/core/filenames.h"
+#include "engine/core/framebuffers.h"
+#include "engine/decode/heifdecoder.h"
+#include "engine/decode/rawdecoder.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QScopeGuard>
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <mutex>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace {
+
+thread_local QString decodingPath;
+
+// The path a file was opened by, kept on the QFile: one opened by descriptor has no name.
+constexpr char NameProperty[] = "ombreluxPath";
+
+// Enough for the signatures and for a DNG's first directory, which writers put right after the header.
+constexpr qint64 HeadBytes = 4096;
+
+FileIdentity identityFrom(const struct stat &info)
+{
+    return {std::uint64_t(info.st_dev), std::uint64_t(info.st_ino), std::int64_t(info.st_size),
+            std::int64_t(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
+}
+
+void setUpReaderOnce()
+{
+    static std::once_flag once;
+    // Qt's 128 MB default refuses ordinary 36-megapixel photos; no limit at all lets a few
+    // bytes claiming 30000 x 20000 pixels take seconds and gigabytes.
+    std::call_once(once, [] { QImageReader::setAllocationLimit(1024); });
+}
+
+// Premultiplied colour bytes are the picture drawn over black.
+QImage flattenOverBlack(QImage image)
+{
+    QImage flat = std::move(image).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    if (flat.isNull() || !flat.reinterpretAsFormat(QImage::Format_RGB32))
+        return {};
+    return flat;
+}
+
+// Sets every alpha byte to 0xff. A flattened picture still holds its coverage there, and a
+// decoder's RGB32 is not always opaque: Qt's GIF reader leaves pixels no frame covers at 0.
+// Width and row pointers are taken once: an out-of-line QImage call per pixel cost more than
+// the loop itself, which now vectorises.
+void makeOpaque(QImage &surface)
+{
+    const auto width = std::size_t(surface.width());
+    const qsizetype bytesPerLine = surface.bytesPerLine();
+    uchar *bits = surface.bits();
+    for (int y = 0; y < surface.height(); ++y) {
+        auto *row = reinterpret_cast<QRgb *>(bits + y * bytesPerLine);
+        for (std::size_t x = 0; x < width; ++x)
+            row[x] |= 0xff000000u;
+    }
+}
+
+// Qt's BMP reader leaves the pixels it never reaches (rows missing from a truncated file, pixels
+// skipped by an RLE delta) as it finds them, and it decodes into the image it is handed when
+// size and format match. A black one keeps stale memory out of the picture. RGB32 targets, the
+// usual JPEG and BMP frame, come on a reused buffer: fresh memory costs more than decoding.
+QImage blankTarget(QImageReader &reader, QSize announced)
+{
+    const QImage::Format format = reader.imageFormat();
+    if (!announced.isValid() || format == QImage::Format_Invalid)
+        return {};
+    if (format == QImage::Format_RGB32) {
+        QImage target = recycledImage(announced);
+        target.fill(Qt::black);
+        return target;
+    }
+    if (reader.format() != "bmp")
+        return {};
+    QImage target(announced, format);
+    if (target.depth() <= 8)
+        target.fill(0u);
+    else
+        target.fill(target.hasAlphaChannel() ? Qt::transparent : Qt::black);
+    return target;
+}
+
+// Whatever Qt's readers know: BMP, JPEG, GIF, PNG, and TIFF and WebP with Qt's image format
+// plugins. The picture as stored; `orientation` says how to turn it upright, after its colours
+// are converted.
+std::optional<QImage> decodeWithQt(QImageReader &reader, const SizeAdmission &admit, QString *reason,
+                                   QImageIOHandler::Transformations &orientation)
+{
+    reader.setAutoTransform(false);
+    const QSize announced = reader.size();
+    if (!admitted(announced, admit))
+        return refuse(reason, TooLarge);
+    QImage decoded = blankTarget(reader, announced);
+    if (!reader.read(&decoded) || decoded.isNull())
+        return refuse(reason, whyNotDecoded(announced));
+    orientation = reader.transformation();
+    return decoded;
+}
+
+// The loader's surface from a decoder's picture: sRGB, 16-bit samples rounded to 8 bits
+// (Qt's conversions round to nearest), alpha over black, opaque RGB32, upright.
+std::optional<QImage> finished(QImage decoded, QImageIOHandler::Transformations orientation, QString *reason)
+{
+    if (qint64(decoded.width()) * decoded.height() > MaxPicturePixels)
+        return refuse(reason, TooLarge);
+    // Before the 8-bit conversion, so that 16-bit samples convert at full precision.
+    convertToSrgb(decoded);
+    // Moved, not copied: a second reference would make makeOpaque() copy the whole picture.
+    const bool hasAlpha = decoded.hasAlphaChannel();
+    QImage surface = hasAlpha ? flattenOverBlack(std::move(decoded))
+                              : std::move(decoded).convertToFormat(QImage::Format_RGB32);
+    // Conversion fails only for want of memory.
+    if (surface.isNull())
+        return refuse(reason, qt_error_string(ENOMEM));
+    makeOpaque(surface);
+    surface = orientedUpright(std::move(surface), orientation);
+    if (surface.isNull())
+        return refuse(reason, qt_error_string(ENOMEM));
+    return surface;
+}
+
+// Picks the decoder by content; a camera's RAW format also by the file's suffix.
+std::optional<QImage> decodeDevice(QIODevice &device, const SizeAdmission &admit, QString *reason)
+{
+    setUpReaderOnce();
+    // Named for the message handler while this thread decodes; a file's name is the path as given.
+    const QString name = device.property(NameProperty).toString();
+    decodingPath = name;
+    const auto forget = qScopeGuard([] { decodingPath.clear(); });
+    const QByteArray head = device.peek(HeadBytes);
+    QImageIOHandler::Transformations orientation = QImageIOHandler::TransformationNone;
+    std::optional<QImage> decoded;
+    if (isHeif(head)) {
+        decoded = decodeHeif(device, admit, reason);
+    } else if (isCameraRaw(head, QFileInfo(name).suffix())) {
+        decoded = decodeCameraRaw(device, admit, reason);
+    } else {
+        QImageReader reader(&device);
+        decoded = decodeWithQt(reader, admit, reason, orientation);
+    }
+    if (!decoded)
+        return std::nullopt;
+    return finished(std::move(*decoded), orientation, reason);
+}
+
+} // namespace
+
+std::optional<FileIdentity> identityOf(const QString &path)
+{
+    struct stat info {};
+    if (stat(bytesOfName(path).constData(), &info) != 0)
+        return std::nullopt;
+    return identityFrom(info);
+}
+
+std::optional<FileIdentity> identityOf(const QFileDevice &opened)
+{
+    struct stat info {};
+    if (fstat(opened.handle(), &info) != 0)
+        return std::nullopt;
+    return identityFrom(info);
+}
+
+std::optional<QString> openForDecoding(QFile &file)
+{
+    const QString name = file.fileName();
+    const QByteArray bytes = bytesOfName(name);
+    struct stat info {};
+    if (::stat(bytes.constData(), &info) == 0 && !S_ISREG(info.st_mode))
+        return QStringLiteral("not a regular file");
+    file.setProperty(NameProperty, name);
+    // Opened here rather than by the reader, whose errors hide the system's reason. QFile would
+    // turn a name that is not UTF-8 into another one, so such a file is opened by its bytes; as
+    // QFile then forgets the name, its reader goes by the content alone, not the suffix first.
+    if (QFile::encodeName(name) == bytes)
+        return file.open(QIODevice::ReadOnly) ? std::nullopt : std::optional(file.errorString());
+    const int descriptor = ::open(bytes.constData(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0)
+        return qt_error_string(errno);
+    // The file owns the descriptor from here, opened or not.
+    if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return file.errorString();
+    return std::nullopt;
+}
+
+std::optional<QImage> decodeImageFile(const QString &path, QString *reason, std::optional<FileIdentity> *identity)
+{
+    QFile file(path);
+    if (const std::optional<QString> failure = openForDecoding(file))
+        return refuse(reason, *failure);
+    if (identity)
+        *identity = identityOf(file);
+    return decodeDevice(file, {}, reason);
+}
+
+QString pathBeingDecoded()
+{
+    return decodingPath;
+}
+
+std::optional<QImage> decodeImageData(const QByteArray &data)
+{
+    QBuffer buffer;
+    buffer.setData(data);
+    if (!buffer.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return decodeDevice(buffer, {}, nullptr);
+}
+
+std::optional<QImage> decodeImageDevice(QIODevice &device, const SizeAdmission &admit, QString *reason)
+{
+    return decodeDevice(device, admit, reason);
+}

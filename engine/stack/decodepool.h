@@ -1,0 +1,93 @@
+#pragma once
+
+#include "engine/align/coverage.h"
+#include "engine/decode/decodelimits.h"
+
+#include <QImage>
+#include <QString>
+#include <QStringList>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+class QIODevice;
+
+// A file's picture, or why it gave none.
+struct LoadedPicture {
+    std::optional<QImage> picture;
+    QString failure;
+    // Where a picture warped into a stack's grid covers it; nullopt for a picture as decoded.
+    std::optional<Coverage> coverage;
+    // Decoded, but it could not be aligned to the stack's reference: `failure` says why.
+    bool unaligned = false;
+};
+
+// Decodes one opened regular file, saying why where it gives no picture. Reads fail once the
+// file's run is cancelled, which is the only way to cut a QImageReader::read short.
+using FrameDecoder =
+    std::function<std::optional<QImage>(QIODevice &file, const SizeAdmission &admit, QString *reason)>;
+
+// Makes a decoded frame the one stacked, warped into a reference's grid, or says why it cannot be.
+using FrameAligner = std::function<LoadedPicture(QImage decoded)>;
+
+// Workers that decode a median run's listed files ahead of its loop. One pool serves every run:
+// frames decoding or decoded and not yet taken are bounded over all runs together.
+class DecodePool {
+public:
+    DecodePool(int workers, int framesInFlight);
+    ~DecodePool();
+    DecodePool(const DecodePool &) = delete;
+    DecodePool &operator=(const DecodePool &) = delete;
+
+    // One worker per core the process may use, and one frame more than workers in flight.
+    static DecodePool &shared();
+
+    struct Run;
+    struct Job;
+
+private:
+    friend class FramesAhead;
+    void work();
+    bool nextJob(std::shared_ptr<Run> &run, std::size_t &index);
+
+    std::mutex m_mutex;
+    std::condition_variable m_workReady;
+    std::condition_variable m_jobDone;
+    std::deque<std::shared_ptr<Run>> m_runs;
+    int m_framesInFlight = 0;
+    const int m_maxFramesInFlight;
+    bool m_stopping = false;
+    std::vector<std::thread> m_workers;
+};
+
+// One run's files, read ahead in list order from the moment it is made. Destroying it cancels
+// the run at once: reads in flight fail, frames not taken are dropped, nothing is waited for.
+class FramesAhead {
+public:
+    // `room`: bytes of decoded pixels the run may hold ahead of its loop. Empty paths are not read.
+    // With an aligner, each frame is aligned on the worker that decoded it.
+    FramesAhead(DecodePool &pool, FrameDecoder decoder, const QStringList &paths, std::int64_t room,
+                FrameAligner aligner = {});
+    ~FramesAhead();
+    FramesAhead(const FramesAhead &) = delete;
+    FramesAhead &operator=(const FramesAhead &) = delete;
+
+    // Entry `index`'s picture as the file at `path` is now, or why it does not load. The frame
+    // read ahead when it is still that file's, else decoded here.
+    LoadedPicture take(int index, const QString &path);
+    // The entry is gone: its frame is dropped.
+    void skip(int index);
+
+private:
+    LoadedPicture decodeNow(const QString &path) const;
+
+    DecodePool &m_pool;
+    std::shared_ptr<DecodePool::Run> m_run;
+};

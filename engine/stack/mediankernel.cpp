@@ -1,0 +1,429 @@
+#include "engine/stack/mediankernel.h"
+#include "engine/stack/mediankernel_paths.h"
+
+#include <algorithm>
+#include <array>
+#include <cassert>
+#include <cstring>
+#include <utility>
+
+// The median phase reads every sample once, so the kernel aims at memory speed. It works on a
+// block of pixels at a time with byte-wide min/max, written with GCC vector extensions so that
+// one template serves 16 lanes (SSE2) and 32 lanes (AVX2). Everything that touches a vector is
+// always_inline: it is then compiled with the instruction set of the entry point it lands in,
+// which is what lets a baseline template run as AVX2 inside a target("avx2") function.
+
+namespace {
+
+// Stacks up to this size go through a selection network, larger ones through radix selection.
+// At 64 the network is still about three times faster, but each larger one would add 10 KB or
+// more of code per instruction set, for stacks deeper than a burst usually is.
+constexpr int kMaxNetworkSamples = 64;
+
+template <int L>
+struct Lanes {
+    typedef std::uint8_t Bytes __attribute__((vector_size(L)));
+    typedef std::int16_t HalfWords __attribute__((vector_size(L))); // L / 2 lanes
+};
+
+// How far ahead along each image's row to prefetch. The hardware prefetcher loses track of
+// dozens of interleaved streams, and the loads of a big network come late in each block.
+// Prefetches never fault, so running past the planes' end is harmless.
+constexpr std::size_t kPrefetchAhead = 256;
+
+[[gnu::always_inline]] inline void prefetchAhead(const std::uint8_t *first, std::size_t stride,
+                                                 int n)
+{
+    for (int i = 0; i < n; ++i)
+        __builtin_prefetch(first + static_cast<std::size_t>(i) * stride + kPrefetchAhead);
+}
+
+using RowFn = void (*)(const std::uint8_t *, std::size_t, std::uint8_t *, std::size_t);
+
+template <class V>
+[[gnu::always_inline]] inline void loadSample(V &v, const std::uint8_t *p)
+{
+    std::memcpy(&v, p, sizeof v);
+}
+
+// floor((a + b) / 2) without widening. pavgb rounds up, so it is not used.
+template <class V>
+[[gnu::always_inline]] inline void floorAverage(V &out, const V &a, const V &b)
+{
+    out = static_cast<V>((a & b) + ((a ^ b) >> 1));
+}
+
+// Descending ranks of the two middle samples; equal for odd n.
+constexpr int upperMiddleRank(int n) { return (n + 1) / 2; }
+constexpr int lowerMiddleRank(int n) { return n / 2 + 1; }
+
+// ---- Selection networks
+
+// Compare-exchange of wires lo < hi: the minimum goes to lo, the maximum to hi. Pruning leaves
+// out the outputs that nothing downstream reads. A wire's sample is loaded just before its
+// first comparator, so that it takes a register only from then on.
+struct Comparator {
+    std::uint8_t lo = 0;
+    std::uint8_t hi = 0;
+    bool keepMin = true;
+    bool keepMax = true;
+    bool loadLo = false;
+    bool loadHi = false;
+};
+
+constexpr int kMaxComparators = 1024; // Batcher's network on 64 wires has 543
+
+struct NetworkDraft {
+    std::array<Comparator, kMaxComparators> comparators{};
+    int size = 0;
+};
+
+// Wires at n and beyond would hold +infinity and never swap, so comparators that touch them
+// are dropped.
+constexpr void addComparator(NetworkDraft &draft, int n, int lo, int hi)
+{
+    if (hi < n)
+        draft.comparators[static_cast<std::size_t>(draft.size++)] = {
+            static_cast<std::uint8_t>(lo), static_cast<std::uint8_t>(hi), true, true};
+}
+
+// Merges the sorted halves of wires lo, lo + step, lo + 2 * step, ... within a run of `width`.
+constexpr void oddEvenMerge(NetworkDraft &draft, int n, int lo, int width, int step)
+{
+    const int next = 2 * step;
+    if (next >= width) {
+        addComparator(draft, n, lo, lo + step);
+        return;
+    }
+    oddEvenMerge(draft, n, lo, width, next);
+    oddEvenMerge(draft, n, lo + step, width, next);
+    for (int i = lo + step; i + step < lo + width; i += next)
+        addComparator(draft, n, i, i + step);
+}
+
+// Depth first, so that one sub-sort finishes before the next starts: far fewer wires are
+// live at once than in the usual layer-by-layer order, and the unrolled code spills less.
+constexpr void oddEvenMergeSort(NetworkDraft &draft, int n, int lo, int width)
+{
+    if (width < 2)
+        return;
+    oddEvenMergeSort(draft, n, lo, width / 2);
+    oddEvenMergeSort(draft, n, lo + width / 2, width / 2);
+    oddEvenMerge(draft, n, lo, width, 1);
+}
+
+// Batcher's odd-even merge sort into ascending order, pruned to the comparators that feed the
+// middle wire(s). The result comes out in reverse order.
+constexpr NetworkDraft draftNetwork(int n)
+{
+    NetworkDraft sorter;
+    int width = 1;
+    while (width < n)
+        width *= 2;
+    oddEvenMergeSort(sorter, n, 0, width);
+
+    std::array<bool, kMaxNetworkSamples> live{};
+    live[static_cast<std::size_t>(n - upperMiddleRank(n))] = true;
+    live[static_cast<std::size_t>(n - lowerMiddleRank(n))] = true;
+    NetworkDraft pruned;
+    for (int c = sorter.size - 1; c >= 0; --c) {
+        Comparator cmp = sorter.comparators[static_cast<std::size_t>(c)];
+        cmp.keepMin = live[cmp.lo];
+        cmp.keepMax = live[cmp.hi];
+        if (!cmp.keepMin && !cmp.keepMax)
+            continue;
+        live[cmp.lo] = true;
+        live[cmp.hi] = true;
+        pruned.comparators[static_cast<std::size_t>(pruned.size++)] = cmp;
+    }
+    return pruned;
+}
+
+template <int N>
+constexpr auto kNetwork = [] {
+    constexpr NetworkDraft draft = draftNetwork(N);
+    std::array<Comparator, static_cast<std::size_t>(draft.size)> network{};
+    std::array<bool, kMaxNetworkSamples> loaded{};
+    for (std::size_t c = 0; c < network.size(); ++c) {
+        Comparator &cmp = network[c];
+        cmp = draft.comparators[network.size() - 1 - c];
+        cmp.loadLo = !loaded[cmp.lo];
+        cmp.loadHi = !loaded[cmp.hi];
+        loaded[cmp.lo] = true;
+        loaded[cmp.hi] = true;
+    }
+    return network;
+}();
+
+template <Comparator C, class V>
+[[gnu::always_inline]] inline void compareExchange(V *wire, const std::uint8_t *first,
+                                                   std::size_t stride)
+{
+    if constexpr (C.loadLo)
+        loadSample(wire[C.lo], first + C.lo * stride);
+    if constexpr (C.loadHi)
+        loadSample(wire[C.hi], first + C.hi * stride);
+    const V a = wire[C.lo];
+    const V b = wire[C.hi];
+    if constexpr (C.keepMin)
+        wire[C.lo] = a < b ? a : b;
+    if constexpr (C.keepMax)
+        wire[C.hi] = a < b ? b : a;
+}
+
+// Fully unrolled, so the wires can live in registers. The comparators run in list order from
+// a braced list rather than a fold expression, which Clang caps at 256 terms.
+template <int N, class V, std::size_t... C>
+[[gnu::always_inline]] inline void networkBlock(const std::uint8_t *first, std::size_t stride,
+                                                std::uint8_t *out, std::index_sequence<C...>)
+{
+    prefetchAhead(first, stride, N);
+    V wire[N];
+    [[maybe_unused]] const int inOrder[] = {
+        (compareExchange<kNetwork<N>[C]>(wire, first, stride), 0)...};
+    V median;
+    floorAverage(median, wire[N - upperMiddleRank(N)], wire[N - lowerMiddleRank(N)]);
+    std::memcpy(out, &median, sizeof median);
+}
+
+// A short last block is redone flush with the row's end, overlapping the one before; the row
+// must hold at least one block.
+template <int N, class V>
+[[gnu::always_inline]] inline void networkRow(const std::uint8_t *first, std::size_t stride,
+                                              std::uint8_t *out, std::size_t count)
+{
+    constexpr std::size_t lanes = sizeof(V);
+    for (std::size_t p = 0; p < count; p += lanes) {
+        const std::size_t at = std::min(p, count - lanes);
+        networkBlock<N, V>(first + at, stride, out + at,
+                           std::make_index_sequence<kNetwork<N>.size()>{});
+    }
+}
+
+template <int N>
+void networkRowVec16(const std::uint8_t *first, std::size_t stride, std::uint8_t *out,
+                     std::size_t count)
+{
+    networkRow<N, Lanes<16>::Bytes>(first, stride, out, count);
+}
+
+// Tables indexed by n - 2.
+template <std::size_t... I>
+constexpr std::array<RowFn, sizeof...(I)> vec16Networks(std::index_sequence<I...>)
+{
+    return {&networkRowVec16<static_cast<int>(I) + 2>...};
+}
+
+constexpr auto kVec16Networks = vec16Networks(std::make_index_sequence<kMaxNetworkSamples - 1>{});
+
+// ---- Radix selection
+
+// Finds the wanted sample bit by bit from the top. Per pixel it counts the samples that match
+// the bits decided so far and have the next bit set: if at least `rank` do, the wanted sample
+// has that bit; if not, all of them rank above it and the rank drops by their count.
+// Byte counters take 255 samples at a time and spill into 16-bit totals (n <= 32767). The
+// totals hold the even and the odd bytes of each 16-bit lane apart: widening is then a mask
+// and a shift, where a whole-vector widening would be compiled lane by lane.
+template <int L>
+struct RadixPick {
+    using V = typename Lanes<L>::Bytes;
+    using H = typename Lanes<L>::HalfWords;
+
+    V value = {};
+    H evenRank = {};
+    H oddRank = {};
+    H evenCount = {};
+    H oddCount = {};
+    V part = {}; // byte counts of the current run of up to 255 samples
+};
+
+template <class P>
+[[gnu::always_inline]] inline void startPick(P &pick, int rank)
+{
+    pick.evenRank = typename P::H{} + static_cast<std::int16_t>(rank);
+    pick.oddRank = pick.evenRank;
+}
+
+template <class P>
+[[gnu::always_inline]] inline void spillCount(P &pick)
+{
+    const auto words = __builtin_bit_cast(typename P::H, pick.part);
+    pick.evenCount += words & 0xff;
+    pick.oddCount += (words >> 8) & 0xff;
+    pick.part = typename P::V{};
+}
+
+template <class P>
+[[gnu::always_inline]] inline void decideBit(P &pick, std::uint8_t mark)
+{
+    const auto evenHas = pick.evenCount >= pick.evenRank;
+    const auto oddHas = pick.oddCount >= pick.oddRank;
+    pick.evenRank -= pick.evenCount & ~evenHas;
+    pick.oddRank -= pick.oddCount & ~oddHas;
+    const auto has = (evenHas & 0xff) | (oddHas & static_cast<std::int16_t>(0xff00));
+    pick.value |= __builtin_bit_cast(typename P::V, has) & mark;
+    pick.evenCount = typename P::H{};
+    pick.oddCount = typename P::H{};
+}
+
+template <int L, bool Even>
+[[gnu::always_inline]] inline void radixBlock(const std::uint8_t *first, std::size_t stride, int n,
+                                              std::uint8_t *out)
+{
+    using V = typename Lanes<L>::Bytes;
+    prefetchAhead(first, stride, n);
+    RadixPick<L> upper;
+    RadixPick<L> lower;
+    startPick(upper, upperMiddleRank(n));
+    startPick(lower, lowerMiddleRank(n));
+    for (int bit = 7; bit >= 0; --bit) {
+        const auto decided = static_cast<std::uint8_t>(0xff << bit);
+        const auto mark = static_cast<std::uint8_t>(1 << bit);
+        const V upperWant = upper.value | mark;
+        const V lowerWant = lower.value | mark;
+        for (int start = 0; start < n; start += 255) {
+            const int end = std::min(n, start + 255);
+            for (int i = start; i < end; ++i) {
+                V sample;
+                loadSample(sample, first + static_cast<std::size_t>(i) * stride);
+                const V top = sample & decided;
+                upper.part -= static_cast<V>(top == upperWant);
+                if constexpr (Even)
+                    lower.part -= static_cast<V>(top == lowerWant);
+            }
+            spillCount(upper);
+            if constexpr (Even)
+                spillCount(lower);
+        }
+        decideBit(upper, mark);
+        if constexpr (Even)
+            decideBit(lower, mark);
+    }
+    V median = upper.value;
+    if constexpr (Even)
+        floorAverage(median, upper.value, lower.value);
+    std::memcpy(out, &median, sizeof median);
+}
+
+template <int L>
+[[gnu::always_inline]] inline void radixRow(const std::uint8_t *first, std::size_t stride, int n,
+                                            std::uint8_t *out, std::size_t count)
+{
+    constexpr std::size_t lanes = L;
+    for (std::size_t p = 0; p < count; p += lanes) {
+        const std::size_t at = std::min(p, count - lanes);
+        if (n % 2 == 0)
+            radixBlock<L, true>(first + at, stride, n, out + at);
+        else
+            radixBlock<L, false>(first + at, stride, n, out + at);
+    }
+}
+
+// One pixel by counting: the scalar path, short enough to trust on its own.
+std::uint8_t histogramMedian(const std::uint8_t *sample, std::size_t stride, int n)
+{
+    std::array<int, 256> histogram{};
+    for (int i = 0; i < n; ++i)
+        ++histogram[sample[static_cast<std::size_t>(i) * stride]];
+    int seen = 0;
+    int upper = -1;
+    for (int value = 255; value >= 0; --value) {
+        seen += histogram[static_cast<std::size_t>(value)];
+        if (upper < 0 && seen >= upperMiddleRank(n))
+            upper = value;
+        if (seen >= lowerMiddleRank(n))
+            return static_cast<std::uint8_t>((upper + value) / 2);
+    }
+    return 0; // not reached: all n samples are counted by value 0
+}
+
+#if defined(__x86_64__)
+
+template <int N>
+[[gnu::target("avx2")]] void networkRowAvx2(const std::uint8_t *first, std::size_t stride,
+                                            std::uint8_t *out, std::size_t count)
+{
+    networkRow<N, Lanes<32>::Bytes>(first, stride, out, count);
+}
+
+template <std::size_t... I>
+constexpr std::array<RowFn, sizeof...(I)> avx2Networks(std::index_sequence<I...>)
+{
+    return {&networkRowAvx2<static_cast<int>(I) + 2>...};
+}
+
+constexpr auto kAvx2Networks = avx2Networks(std::make_index_sequence<kMaxNetworkSamples - 1>{});
+
+[[gnu::target("avx2")]] void radixRowAvx2(const std::uint8_t *first, std::size_t stride, int n,
+                                          std::uint8_t *out, std::size_t count)
+{
+    radixRow<32>(first, stride, n, out, count);
+}
+
+#endif
+
+} // namespace
+
+void medianRowScalar(const std::uint8_t *first, std::size_t imageStride, int n, std::uint8_t *out,
+                     std::size_t count)
+{
+    for (std::size_t p = 0; p < count; ++p)
+        out[p] = histogramMedian(first + p, imageStride, n);
+}
+
+void medianRowVec16(const std::uint8_t *first, std::size_t imageStride, int n, std::uint8_t *out,
+                    std::size_t count)
+{
+    if (count < 16) {
+        medianRowScalar(first, imageStride, n, out, count);
+        return;
+    }
+    if (n <= kMaxNetworkSamples)
+        kVec16Networks[static_cast<std::size_t>(n - 2)](first, imageStride, out, count);
+    else
+        radixRow<16>(first, imageStride, n, out, count);
+}
+
+#if defined(__x86_64__)
+
+void medianRowAvx2(const std::uint8_t *first, std::size_t imageStride, int n, std::uint8_t *out,
+                   std::size_t count)
+{
+    if (count < 32) {
+        medianRowVec16(first, imageStride, n, out, count);
+        return;
+    }
+    if (n <= kMaxNetworkSamples)
+        kAvx2Networks[static_cast<std::size_t>(n - 2)](first, imageStride, out, count);
+    else
+        radixRowAvx2(first, imageStride, n, out, count);
+}
+
+bool avx2Supported()
+{
+    static const bool supported = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return supported;
+}
+
+#endif
+
+void medianRow(const std::uint8_t *first, std::size_t imageStride, int n, std::uint8_t *out,
+               std::size_t count)
+{
+    assert(n >= 2);
+    // The vector paths count in 16-bit lanes; deeper stacks are counted one pixel at a time.
+    if (n > 32767) {
+        medianRowScalar(first, imageStride, n, out, count);
+        return;
+    }
+#if defined(__x86_64__)
+    if (avx2Supported()) {
+        medianRowAvx2(first, imageStride, n, out, count);
+        return;
+    }
+#endif
+    medianRowVec16(first, imageStride, n, out, count);
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "engine/align/coverage.h"
+#include "engine/stack/stackmode.h"
+
+#include <QImage>
+
+#include <cstddef>
+#include <cstdint>
+
+// Splits RGB32 words into three byte rows.
+void splitRow(const QRgb *source, std::uint8_t *red, std::uint8_t *green, std::uint8_t *blue, int width);
+
+// Channel planes as the stack modes read them: rows of rowLength bytes, images imageStride apart.
+struct PlaneRows {
+    const std::uint8_t *red;
+    const std::uint8_t *green;
+    const std::uint8_t *blue;
+    std::size_t imageStride;
+    int imageCount;
+    int rowLength;
+    // With warped frames, which of them give a sample where; row 0 here is the area's `firstRow`.
+    // Null: every image gives one everywhere.
+    const FrameCoverage *coverage = nullptr;
+    int firstRow = 0;
+};
+
+// Writes the stacked values of plane rows [0, rows) over `width` pixels of the picture rows that
+// start at `bits`, spread over every core; a pixel no image covers keeps its value. Returns when
+// all are written. False, with nothing written, when the memory for the workers' rows cannot be had.
+bool paintStackRows(const StackOptions &options, const PlaneRows &planes, std::uint8_t *bits, qsizetype bytesPerLine,
+                    int width, int rows);

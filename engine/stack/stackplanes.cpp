@@ -1,0 +1,68 @@
+#include "engine/stack/stackplanes.h"
+
+#include <cerrno>
+
+namespace {
+
+constexpr std::uint64_t DecodingBytesPerPixel = 12;
+
+} // namespace
+
+std::uint64_t decodingRoom(QSize area)
+{
+    return DecodingBytesPerPixel * std::uint64_t(area.width()) * std::uint64_t(area.height());
+}
+
+StackPlanes::StackPlanes(QSize area, int imageCount, std::optional<std::uint64_t> budget,
+                         const QString &scratchFolder, ScratchIo &io)
+{
+    const std::uint64_t decoding = decodingRoom(area);
+    if (!budget || ChannelPlanes::bytesNeeded(area, imageCount) + decoding <= *budget) {
+        // Memory can still refuse what the budget allows, under an address-space limit say;
+        // the disk is the next place then.
+        if (m_planes.emplace<ChannelPlanes>(area, imageCount).valid() || !budget)
+            return;
+    }
+    const std::uint64_t left = *budget > decoding ? *budget - decoding : 0;
+    m_planes.emplace<SpilledPlanes>(area, imageCount, scratchFolder, left / 2, io);
+}
+
+bool StackPlanes::valid() const
+{
+    if (const auto *planes = std::get_if<ChannelPlanes>(&m_planes))
+        return planes->valid();
+    if (const auto *planes = std::get_if<SpilledPlanes>(&m_planes))
+        return planes->valid();
+    return false;
+}
+
+void StackPlanes::prefault(int index) const
+{
+    // A spilled stack writes through its own band buffers; nothing to fault in.
+    if (const auto *planes = std::get_if<ChannelPlanes>(&m_planes))
+        planes->prefault(index);
+}
+
+bool StackPlanes::copyImage(int index, const QImage &picture)
+{
+    if (auto *planes = std::get_if<ChannelPlanes>(&m_planes)) {
+        planes->copyImage(index, picture);
+        return true;
+    }
+    auto *spilled = std::get_if<SpilledPlanes>(&m_planes);
+    return spilled && spilled->copyImage(index, picture);
+}
+
+bool StackPlanes::paint(QImage &surface, const StackOptions &options, const FrameCoverage *coverage)
+{
+    if (auto *planes = std::get_if<ChannelPlanes>(&m_planes))
+        return planes->paint(surface, options, coverage);
+    auto *spilled = std::get_if<SpilledPlanes>(&m_planes);
+    return spilled && spilled->paint(surface, options, coverage);
+}
+
+int StackPlanes::error() const
+{
+    const auto *spilled = std::get_if<SpilledPlanes>(&m_planes);
+    return spilled && spilled->error() ? spilled->error() : ENOMEM;
+}

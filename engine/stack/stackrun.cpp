@@ -1,0 +1,162 @@
+#include "engine/stack/stackrun.h"
+
+#include "engine/core/framebuffers.h"
+
+#include <system_error>
+
+namespace {
+
+// Freed frame buffers a run keeps for its next decodes: the decoding room holds three frames of
+// the stacked area, and the canvas and a decoder at its turn one each.
+constexpr int KeptFrames = 5;
+
+// The kernel zeroes fresh pages on first touch, as slowly as the host of a virtual machine
+// hands them back; done here, image by image in loading order, while later frames decode.
+std::jthread faultInPlanes(const StackPlanes &planes, int count)
+{
+    try {
+        return std::jthread([&planes, count](const std::stop_token &stop) {
+            for (int i = 0; i < count && !stop.stop_requested(); ++i)
+                planes.prefault(i);
+        });
+    } catch (const std::system_error &) {
+        return {}; // the copies fault the pages in themselves
+    }
+}
+
+// Aligns each decoded frame to the reference on the worker that decoded it.
+FrameAligner alignerTo(const QImage &reference)
+{
+    auto features = std::make_shared<const AlignmentReference>(reference);
+    return [features](QImage decoded) {
+        LoadedPicture aligned;
+        const std::optional<Homography> toFrame = features->align(decoded, &aligned.failure);
+        if (!toFrame) {
+            aligned.unaligned = true;
+            return aligned;
+        }
+        std::optional<WarpedFrame> warped = warpFrame(decoded, *toFrame, features->area());
+        if (!warped) {
+            aligned.failure = qt_error_string(ENOMEM);
+            return aligned;
+        }
+        aligned.picture = std::move(warped->picture);
+        aligned.coverage = std::move(warped->coverage);
+        return aligned;
+    };
+}
+
+} // namespace
+
+StackRun::StackRun(QSize area, const QStringList &paths, const StackResources &resources,
+                   const StackOptions &options, const QImage &alignTo)
+    : m_area(area), m_count(int(paths.size())), m_options(options)
+{
+    const std::optional<std::uint64_t> budget = resources.memory();
+    if (needsAllSamples(options.mode)) {
+        ScratchIo &io = resources.io ? *resources.io : ScratchIo::system();
+        m_planes.emplace(area, m_count, budget, resources.scratchFolder, io);
+    } else if (!budget || RunningStack::bytesNeeded(area, options.mode) + decodingRoom(area) <= *budget) {
+        m_running.emplace(area, options.mode);
+    }
+    m_refused = !(m_planes ? m_planes->valid() : m_running && m_running->valid());
+    if (m_refused)
+        return;
+    if (!alignTo.isNull())
+        m_coverage.emplace(area, m_count);
+    m_ahead.emplace(resources.pool ? *resources.pool : DecodePool::shared(), resources.decoder, paths,
+                    std::int64_t(decodingRoom(area)), alignTo.isNull() ? FrameAligner() : alignerTo(alignTo));
+    // Frames the loop is done with come back for the next decodes: the caller's, and those in
+    // flight and in the room of the frames ahead.
+    keepFrameBuffers(KeptFrames);
+}
+
+StackRun::~StackRun()
+{
+    endLoading();
+}
+
+std::optional<QString> StackRun::refusal() const
+{
+    if (!m_refused)
+        return std::nullopt;
+    return QStringLiteral("Not enough memory to stack %1 images of %2 x %3 pixels.")
+        .arg(m_count)
+        .arg(m_area.width())
+        .arg(m_area.height());
+}
+
+LoadedPicture StackRun::take(int index, const QString &path)
+{
+    LoadedPicture loaded = m_ahead->take(index, path);
+    startFaulting();
+    return loaded;
+}
+
+void StackRun::skip(int index)
+{
+    m_ahead->skip(index);
+    startFaulting();
+}
+
+// Not before the first frame is in hand: until then the cores are the first decodes', which the
+// first title waits for.
+void StackRun::startFaulting()
+{
+    if (m_faultingStarted || !m_ahead || !m_planes)
+        return;
+    m_faultingStarted = true;
+    m_faulting = faultInPlanes(*m_planes, m_count);
+}
+
+std::optional<QString> StackRun::add(int index, const QImage &frame, const std::optional<Coverage> &coverage)
+{
+    if (m_coverage) {
+        if (coverage)
+            m_coverage->set(index, *coverage);
+        else
+            m_coverage->setWhole(index);
+    }
+    if (m_running) {
+        // Without a coverage the frame is in the grid already and gives every pixel.
+        m_running->add(frame, coverage ? &*coverage : nullptr);
+        return std::nullopt;
+    }
+    startFaulting();
+    if (m_planes->copyImage(index, frame))
+        return std::nullopt;
+    endLoading();
+    return qt_error_string(m_planes->error());
+}
+
+void StackRun::endLoading()
+{
+    if (!m_ahead)
+        return;
+    m_ahead.reset();
+    keepFrameBuffers(0);
+    m_faulting = {};
+}
+
+std::optional<QString> StackRun::finish(QImage &surface)
+{
+    endLoading();
+    if (m_running) {
+        const bool done = m_running->paint(surface, m_coverage ? &*m_coverage : nullptr);
+        m_running.reset();
+        return done ? std::nullopt : std::optional(qt_error_string(ENOMEM));
+    }
+    // Planes on disk can fail part-way; they paint a copy, which replaces the surface whole.
+    const bool spilled = m_planes->spilled();
+    QImage painted = spilled ? surface.copy() : QImage();
+    if (spilled && painted.isNull() && !surface.isNull())
+        return qt_error_string(ENOMEM);
+    const bool done = m_planes->paint(spilled ? painted : surface, m_options, m_coverage ? &*m_coverage : nullptr);
+    const int error = m_planes->error();
+    m_planes.reset();
+    if (!done)
+        return qt_error_string(error);
+    if (spilled)
+        surface = std::move(painted);
+    return std::nullopt;
+}

@@ -1,0 +1,73 @@
+#include "engine/write/outputformat.h"
+
+#include "engine/write/pngwriter.h"
+
+#include <QColorSpace>
+#include <QFileInfo>
+#include <QImageWriter>
+
+#include <array>
+
+namespace {
+
+struct Extension {
+    const char *suffix;
+    const char *format;
+    int quality;
+    bool tagged;
+};
+
+// JPEG at 95: a result meant for keeping, not the web; Qt's default of 75 shows blocks in skies.
+constexpr std::array<Extension, 8> Extensions{{
+    {"bmp", "bmp", -1, false},
+    {"png", "png", -1, true},
+    {"jpg", "jpeg", 95, true},
+    {"jpeg", "jpeg", 95, true},
+    {"ppm", "ppm", -1, false},
+    {"tif", "tiff", -1, true},
+    {"tiff", "tiff", -1, true},
+    {"webp", "webp", -1, false},
+}};
+
+// JPEG, TIFF and WebP come from plugins that may not be installed.
+bool writable(const Extension &extension)
+{
+    return QImageWriter::supportedImageFormats().contains(extension.format);
+}
+
+} // namespace
+
+DeviceWriter OutputFormat::writer() const
+{
+    // Qt's PNG writer takes ten times as long at its default compression.
+    if (name == "png")
+        return writePng;
+    return [format = name, level = quality, srgb = tagged](const QImage &surface, QIODevice &device) {
+        QImageWriter writer(&device, format);
+        writer.setQuality(level);
+        if (!srgb)
+            return writer.write(surface);
+        // Qt writes the colour space as an ICC profile; the pixels are sRGB already.
+        QImage labelled = surface;
+        labelled.setColorSpace(QColorSpace::SRgb);
+        return writer.write(labelled);
+    };
+}
+
+std::optional<OutputFormat> outputFormatFor(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    for (const Extension &extension : Extensions)
+        if (suffix == QLatin1String(extension.suffix) && writable(extension))
+            return OutputFormat{extension.format, extension.quality, extension.tagged};
+    return std::nullopt;
+}
+
+QStringList supportedExtensions()
+{
+    QStringList list;
+    for (const Extension &extension : Extensions)
+        if (writable(extension))
+            list << QLatin1Char('.') + QLatin1String(extension.suffix);
+    return list;
+}
