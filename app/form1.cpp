@@ -58,7 +58,7 @@ void Form1::createStackMenu()
         }
         const QString name = QString::fromLatin1(text);
         connect(MedianMenu->addAction(name), &QAction::triggered, this,
-                [this, name, mode, framing] { runStack(*this, {.mode = mode}, name, framing); });
+                [this, name, mode, framing] { stackList(*this, {.mode = mode}, name, framing); });
     }
 }
 

@@ -7,7 +7,7 @@
 #include "engine/core/filenames.h"
 #include "engine/decode/imageloader.h"
 #include "engine/stack/pointops.h"
-#include "engine/stack/stackrun.h"
+#include "engine/stack/runstack.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -51,6 +51,27 @@ std::optional<QImage> readInput(const QString &kind, const QString &path)
 }
 
 // Unlike the window, a frame that does not load ends the run: it would change the result unseen.
+StackEvents batchEvents(const QStringList &frames, const StackOptions &options)
+{
+    StackEvents events;
+    events.phase = [&frames, options](StackPhase phase, int index) {
+        // The first frame's line came before its decode.
+        if (phase == StackPhase::Loading && index > 0)
+            showProgress(loading(index + 1, frames.size()));
+        else if (phase == StackPhase::Stacking)
+            showProgress(modeName(options.mode));
+    };
+    events.frameTaken = [&frames](FrameTaken &frame) {
+        if (!frame.picture) {
+            const QString what = frame.unaligned ? QStringLiteral("align") : QStringLiteral("read");
+            report(QStringLiteral("cannot %1 frame %2: %3").arg(what, frames[frame.index], frame.failure));
+            return FrameChoice{FrameChoice::Kind::Stop, {}};
+        }
+        return FrameChoice{FrameChoice::Kind::Stack, std::move(*frame.picture)};
+    };
+    return events;
+}
+
 std::optional<QImage> stackFrames(const QStringList &frames, const StackOptions &options, bool align)
 {
     showProgress(loading(1, frames.size()));
@@ -58,40 +79,28 @@ std::optional<QImage> stackFrames(const QStringList &frames, const StackOptions 
     std::optional<QImage> first = readInput(QStringLiteral("frame"), frames.first());
     if (!first)
         return std::nullopt;
-    const QSize area = first->size();
-    QStringList ahead = frames;
-    ahead.first().clear();
+    StackSpec spec{.frames = {}, .area = first->size(), .options = options, .alignment = {}};
     // Aligned, the first frame is the reference: the others are warped onto it.
-    StackRun run(area, ahead, {}, options, align ? *first : QImage());
-    if (const std::optional<QString> refusal = run.refusal()) {
-        report(*refusal);
-        return std::nullopt;
+    if (align)
+        spec.alignment = Alignment{*first};
+    for (const QString &path : frames)
+        spec.frames.append({path, {}});
+    spec.frames.first().picture = std::move(*first);
+    first.reset();
+    StackResult result = runStack(std::move(spec), batchEvents(frames, options));
+    switch (result.kind) {
+    case StackResult::Kind::Done:
+        return std::move(result.picture);
+    case StackResult::Kind::Refused:
+        report(result.reason);
+        break;
+    case StackResult::Kind::Failed:
+        report(QStringLiteral("cannot stack: ") + result.reason);
+        break;
+    case StackResult::Kind::Stopped:
+        break;
     }
-    const auto cannotStack = [](const QString &reason) {
-        report(QStringLiteral("cannot stack: ") + reason);
-        return std::nullopt;
-    };
-    if (const std::optional<QString> failure = run.add(0, *std::exchange(first, std::nullopt)))
-        return cannotStack(*failure);
-    for (int i = 1; i < frames.size(); ++i) {
-        showProgress(loading(i + 1, frames.size()));
-        const LoadedPicture loaded = run.take(i, frames[i]);
-        if (!loaded.picture) {
-            const QString what = loaded.unaligned ? QStringLiteral("align") : QStringLiteral("read");
-            report(QStringLiteral("cannot %1 frame %2: %3").arg(what, frames[i], loaded.failure));
-            return std::nullopt;
-        }
-        if (const std::optional<QString> failure = run.add(i, *loaded.picture, loaded.coverage))
-            return cannotStack(*failure);
-    }
-    run.endLoading();
-    showProgress(modeName(options.mode));
-    QImage stacked(area, QImage::Format_RGB32);
-    if (stacked.isNull() && !area.isEmpty())
-        return cannotStack(qt_error_string(ENOMEM));
-    if (const std::optional<QString> failure = run.finish(stacked))
-        return cannotStack(*failure);
-    return stacked;
+    return std::nullopt;
 }
 
 std::optional<QImage> subtractSecond(const QStringList &inputs)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/stack/stackrun.h"
+#include "engine/stack/runstack.h"
 
 class OpHost;
 
@@ -14,5 +14,5 @@ enum class Framing { AsShot, Aligned };
 // The same run in another mode, titled "Generating <name>..." once the files are loaded. Aligned,
 // each file is warped onto the canvas's picture as the run began; one that cannot be is left out
 // and counted in a message after "Done".
-void runStack(OpHost &host, const StackOptions &options, const QString &name, Framing framing = Framing::AsShot,
-              const StackResources &resources = {});
+void stackList(OpHost &host, const StackOptions &options, const QString &name, Framing framing = Framing::AsShot,
+               const StackResources &resources = {});

@@ -9,6 +9,7 @@
 #include "engine/stack/scratchio.h"
 #include "engine/stack/stackmode.h"
 #include "engine/stack/stackplanes.h"
+#include "engine/stack/stackresources.h"
 
 #include <QImage>
 #include <QSize>
@@ -19,20 +20,6 @@
 #include <functional>
 #include <optional>
 #include <thread>
-
-// Bytes the process can still take without swapping, being killed or refused; nullopt where
-// unknown. On Linux a huge allocation succeeds and fails only when touched, so the planes
-// are checked against this before they are made.
-using MemoryProbe = std::function<std::optional<std::uint64_t>()>;
-
-// What a run draws on; the defaults are this process's memory, cache folder, workers and disk.
-struct StackResources {
-    MemoryProbe memory = processMemoryBudget;
-    QString scratchFolder = defaultScratchFolder();
-    DecodePool *pool = nullptr; // the shared pool
-    FrameDecoder decoder = decodeImageDevice;
-    ScratchIo *io = nullptr; // the system's calls
-};
 
 // One stack over the files of a list: made for the stacked area and a mode, it reads the files
 // ahead on the decode pool, takes each frame by its index and ends with the stacked values

@@ -264,8 +264,8 @@ void DecodeAheadTest::alignedFramesStayOnWorkers()
     for (const char *name : {"a.bmp", "b.bmp", "c.bmp", "d.bmp", "e.bmp"})
         host.paths << frame(name, red(10));
     DecodePool pool(1, 2);
-    runStack(host, {}, QStringLiteral("Median of Aligned Frames"), Framing::Aligned,
-             {.memory = plenty, .pool = &pool, .decoder = gate.decoder()});
+    stackList(host, {}, QStringLiteral("Median of Aligned Frames"), Framing::Aligned,
+              {.memory = plenty, .pool = &pool, .decoder = gate.decoder()});
     QCOMPARE(gate.atTurn, QStringList());
 }
 

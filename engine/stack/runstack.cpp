@@ -1,0 +1,93 @@
+#include "engine/stack/runstack.h"
+
+#include "engine/stack/stackrun.h"
+
+#include <cerrno>
+#include <utility>
+
+namespace {
+
+StackResult failed(const QString &reason)
+{
+    return {StackResult::Kind::Failed, reason, {}};
+}
+
+// Frame `index` at its turn: brought, read ahead or decoded now, or gone from the caller's list.
+FrameTaken takeFrame(StackRun &run, StackSpec &spec, const StackEvents &events, int index,
+                     std::optional<Coverage> &coverage)
+{
+    FrameTaken taken{.index = index};
+    StackFrame &frame = spec.frames[index];
+    if (!frame.picture.isNull()) {
+        taken.picture = std::exchange(frame.picture, QImage());
+        taken.brought = true;
+        coverage.reset();
+        return taken;
+    }
+    const std::optional<QString> path = events.pathAtTurn ? events.pathAtTurn(index) : std::optional(frame.path);
+    if (!path) {
+        run.skip(index);
+        taken.removed = true;
+        return taken;
+    }
+    LoadedPicture loaded = run.take(index, *path);
+    if (loaded.picture)
+        coverage = std::move(loaded.coverage);
+    taken.picture = std::move(loaded.picture);
+    taken.failure = std::move(loaded.failure);
+    taken.unaligned = loaded.unaligned;
+    return taken;
+}
+
+StackResult finishOnto(StackRun &run, const StackEvents &events, QSize area)
+{
+    if (events.surface) {
+        if (const std::optional<QString> failure = run.finish(events.surface()))
+            return failed(*failure);
+        return {};
+    }
+    QImage stacked(area, QImage::Format_RGB32);
+    if (stacked.isNull() && !area.isEmpty())
+        return failed(qt_error_string(ENOMEM));
+    if (const std::optional<QString> failure = run.finish(stacked))
+        return failed(*failure);
+    return {StackResult::Kind::Done, {}, std::move(stacked)};
+}
+
+QStringList pathsAhead(const StackSpec &spec)
+{
+    QStringList paths;
+    for (const StackFrame &frame : spec.frames)
+        paths << (frame.picture.isNull() ? frame.path : QString());
+    return paths;
+}
+
+} // namespace
+
+StackResult runStack(StackSpec spec, const StackEvents &events, const StackResources &resources)
+{
+    const QImage reference = spec.alignment ? std::exchange(spec.alignment->reference, QImage()) : QImage();
+    StackRun run(spec.area, pathsAhead(spec), resources, spec.options, reference);
+    if (const std::optional<QString> refusal = run.refusal())
+        return {StackResult::Kind::Refused, *refusal, {}};
+    // Where the last frame with a picture covers the area: all of it, unless it was warped.
+    std::optional<Coverage> coverage;
+    for (int i = 0; i < spec.frames.size(); ++i) {
+        if (events.phase)
+            events.phase(StackPhase::Loading, i);
+        FrameTaken taken = takeFrame(run, spec, events, i, coverage);
+        FrameChoice choice = events.frameTaken(taken);
+        if (choice.kind == FrameChoice::Kind::Stop)
+            return {StackResult::Kind::Stopped, {}, {}};
+        if (choice.kind == FrameChoice::Kind::Stack) {
+            if (const std::optional<QString> failure = run.add(i, std::exchange(choice.picture, QImage()), coverage))
+                return failed(*failure);
+        }
+        if (events.frameDone)
+            events.frameDone(i);
+    }
+    run.endLoading();
+    if (events.phase)
+        events.phase(StackPhase::Stacking, int(spec.frames.size()));
+    return finishOnto(run, events, spec.area);
+}
