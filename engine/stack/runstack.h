@@ -26,8 +26,7 @@ struct Alignment {
 // A stack, described once.
 struct StackSpec {
     QList<StackFrame> frames;
-    QSize area; // the stacked area; a frame's part beyond it is ignored, black
-                // beyond its edges
+    QSize area; // a frame's part beyond it is ignored; beyond a frame's edges it is black
     StackOptions options;
     std::optional<Alignment> alignment;
 };
