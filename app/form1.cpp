@@ -1,6 +1,7 @@
 #include "app/form1.h"
 
 #include "app/desktop.h"
+#include "engine/stack/modetable.h"
 #include "imaging/commondialog.h"
 #include "imaging/imagelist.h"
 #include "imaging/panning.h"
@@ -22,6 +23,9 @@
 #include <QScrollBar>
 #include <QShortcutEvent>
 
+#include <algorithm>
+#include <vector>
+
 #include <utility>
 
 Form1::Form1(CommonDialog &dialog, Desktop &desktop) : CommonDialog1(dialog), m_desktop(desktop)
@@ -38,27 +42,26 @@ void Form1::createStackMenu()
     Command1->setToolTip(QStringLiteral("Right-click for more ways to stack"));
     MedianMenu = new QMenu(Command1);
     MedianMenu->setObjectName(QStringLiteral("MedianMenu"));
-    struct Entry {
-        const char *text;
-        StackMode mode;
-        Framing framing;
-    };
-    const Entry entries[] = {{"Median of Aligned Frames", StackMode::Median, Framing::Aligned},
-                             {"Mean of Aligned Frames", StackMode::Mean, Framing::Aligned},
-                             {"Sigma-Clipped Mean of Aligned Frames", StackMode::SigmaClippedMean, Framing::Aligned},
-                             {nullptr, {}, {}},
-                             {"Mean", StackMode::Mean, Framing::AsShot},
-                             {"Sigma-Clipped Mean", StackMode::SigmaClippedMean, Framing::AsShot},
-                             {"Minimum", StackMode::Minimum, Framing::AsShot},
-                             {"Maximum", StackMode::Maximum, Framing::AsShot}};
-    for (const auto &[text, mode, framing] : entries) {
-        if (!text) {
-            MedianMenu->addSeparator();
-            continue;
-        }
-        const QString name = QString::fromLatin1(text);
+    addStackEntries(Framing::Aligned);
+    MedianMenu->addSeparator();
+    addStackEntries(Framing::AsShot);
+}
+
+// The table's modes in their places, aligned ones titled "<mode> of Aligned Frames".
+void Form1::addStackEntries(Framing framing)
+{
+    const bool aligned = framing == Framing::Aligned;
+    std::vector<const ModeEntry *> entries;
+    for (const ModeEntry &entry : stackModes())
+        if ((aligned ? entry.alignedMenuPlace : entry.plainMenuPlace) != NotInMenu)
+            entries.push_back(&entry);
+    std::ranges::sort(entries, {}, [aligned](const ModeEntry *entry) {
+        return aligned ? entry->alignedMenuPlace : entry->plainMenuPlace;
+    });
+    for (const ModeEntry *entry : entries) {
+        const QString name = entry->menuText + (aligned ? QStringLiteral(" of Aligned Frames") : QString());
         connect(MedianMenu->addAction(name), &QAction::triggered, this,
-                [this, name, mode, framing] { stackList(*this, {.mode = mode}, name, framing); });
+                [this, name, mode = entry->mode, framing] { stackList(*this, {.mode = mode}, name, framing); });
     }
 }
 

@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+enum class Framing;
+
 class CommonDialog;
 class Desktop;
 class PictureBox;
@@ -51,6 +53,7 @@ protected:
 private:
     void createControls();
     void createStackMenu();
+    void addStackEntries(Framing framing);
     void connectHandlers();
     void onLoad();
 

@@ -1,6 +1,7 @@
 #include "cli/commandline.h"
 
 #include "cli/framelist.h"
+#include "engine/stack/modetable.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -41,15 +42,20 @@ QString countProblem(Command command, qsizetype count)
 
 std::optional<StackMode> modeNamed(const QString &name)
 {
-    const std::pair<const char16_t *, StackMode> modes[] = {{u"median", StackMode::Median},
-                                                            {u"mean", StackMode::Mean},
-                                                            {u"min", StackMode::Minimum},
-                                                            {u"max", StackMode::Maximum},
-                                                            {u"sigma", StackMode::SigmaClippedMean}};
-    for (const auto &[modeName, mode] : modes)
-        if (name == modeName)
-            return mode;
+    for (const ModeEntry &entry : stackModes())
+        if (name == entry.word)
+            return entry.mode;
     return std::nullopt;
+}
+
+// "median|mean|min|max|sigma", or with another separator and last one.
+QString modeWords(const QString &separator, const QString &last)
+{
+    QStringList words;
+    for (const ModeEntry &entry : stackModes())
+        words << entry.word;
+    const QString final = words.takeLast();
+    return words.join(separator) + last + final;
 }
 
 // "2.5" or "2.50" as 250; nullopt beyond 1 to 10 or past two decimals.
@@ -71,10 +77,11 @@ QString stackProblem(const QCommandLineParser &parser, const QString &command, c
 {
     if (command == u"stack") {
         if (!parser.isSet(mode))
-            return QStringLiteral("stack needs --mode median|mean|min|max|sigma");
+            return QStringLiteral("stack needs --mode ") + modeWords(QStringLiteral("|"), QStringLiteral("|"));
         const std::optional<StackMode> named = modeNamed(parser.value(mode));
         if (!named)
-            return QStringLiteral("unknown --mode '%1': it is median, mean, min, max or sigma").arg(parser.value(mode));
+            return QStringLiteral("unknown --mode '%1': it is %2")
+                .arg(parser.value(mode), modeWords(QStringLiteral(", "), QStringLiteral(" or ")));
         options.mode = *named;
     }
     if (!parser.isSet(kappa))

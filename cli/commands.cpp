@@ -7,6 +7,7 @@
 #include "engine/core/filenames.h"
 #include "engine/decode/imageloader.h"
 #include "engine/stack/pointops.h"
+#include "engine/stack/modetable.h"
 #include "engine/stack/runstack.h"
 
 #include <algorithm>
@@ -17,24 +18,6 @@ namespace {
 
 // Every value from 2 up reaches 255 within this many passes, and 0 and 1 stay: more change nothing.
 constexpr int PassesToFixedPoint = 13;
-
-// The progress line's word for the work after loading.
-QString modeName(StackMode mode)
-{
-    switch (mode) {
-    case StackMode::Median:
-        return QStringLiteral("median");
-    case StackMode::Mean:
-        return QStringLiteral("mean");
-    case StackMode::SigmaClippedMean:
-        return QStringLiteral("sigma-clipped mean");
-    case StackMode::Minimum:
-        return QStringLiteral("minimum");
-    case StackMode::Maximum:
-        return QStringLiteral("maximum");
-    }
-    return {};
-}
 
 QString loading(qsizetype number, qsizetype count)
 {
@@ -59,7 +42,7 @@ StackEvents batchEvents(const QStringList &frames, const StackOptions &options)
         if (phase == StackPhase::Loading && index > 0)
             showProgress(loading(index + 1, frames.size()));
         else if (phase == StackPhase::Stacking)
-            showProgress(modeName(options.mode));
+            showProgress(modeEntry(options.mode).progress);
     };
     events.frameTaken = [&frames](FrameTaken &frame) {
         if (!frame.picture) {

@@ -1,6 +1,6 @@
 #include "engine/stack/stackmode.h"
 
-#include "engine/stack/mediankernel.h"
+#include "engine/stack/modetable.h"
 
 #include <algorithm>
 
@@ -116,8 +116,5 @@ void sigmaClippedMeanRow(const std::uint8_t *first, std::size_t imageStride, int
 void stackRow(const StackOptions &options, const std::uint8_t *first, std::size_t imageStride, int n,
               std::uint8_t *out, std::size_t count)
 {
-    if (options.mode == StackMode::SigmaClippedMean)
-        sigmaClippedMeanRow(first, imageStride, n, options.kappaHundredths, out, count);
-    else
-        medianRow(first, imageStride, n, out, count);
+    modeEntry(options.mode).kernel(first, imageStride, n, options.kappaHundredths, out, count);
 }

@@ -20,12 +20,6 @@ struct StackOptions {
     int kappaHundredths = DefaultKappaHundredths;
 };
 
-// Median and sigma clipping need every sample at once; the others fold each frame in as it comes.
-constexpr bool needsAllSamples(StackMode mode)
-{
-    return mode == StackMode::Median || mode == StackMode::SigmaClippedMean;
-}
-
 // Sigma clipping with kappa = p / 100 over the samples first[i * imageStride + x], i < n: with the
 // m values left, S their sum and Q their sum of squares, every value v with
 // 10000 (m v - S)^2 > p^2 (m Q - S^2) is dropped; rounds repeat while one drops something, at

@@ -1,6 +1,7 @@
 #include "engine/stack/stackrun.h"
 
 #include "engine/core/framebuffers.h"
+#include "engine/stack/modetable.h"
 
 #include <system_error>
 
@@ -53,7 +54,7 @@ StackRun::StackRun(QSize area, const QStringList &paths, const StackResources &r
     : m_area(area), m_count(int(paths.size())), m_options(options)
 {
     const std::optional<std::uint64_t> budget = resources.memory();
-    if (needsAllSamples(options.mode)) {
+    if (modeEntry(options.mode).kernel) {
         ScratchIo &io = resources.io ? *resources.io : ScratchIo::system();
         m_planes.emplace(area, m_count, budget, resources.scratchFolder, io);
     } else if (!budget || RunningStack::bytesNeeded(area, options.mode) + decodingRoom(area) <= *budget) {

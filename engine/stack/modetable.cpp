@@ -1,0 +1,37 @@
+#include "engine/stack/modetable.h"
+
+#include "engine/stack/mediankernel.h"
+
+#include <algorithm>
+#include <array>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+void medianKernel(const std::uint8_t *first, std::size_t imageStride, int n, int, std::uint8_t *out,
+                  std::size_t count)
+{
+    medianRow(first, imageStride, n, out, count);
+}
+
+constexpr std::array Modes{
+    ModeEntry{StackMode::Median, "median"_L1, "median"_L1, "Median"_L1, 0, NotInMenu, medianKernel},
+    ModeEntry{StackMode::Mean, "mean"_L1, "mean"_L1, "Mean"_L1, 1, 0, nullptr},
+    ModeEntry{StackMode::Minimum, "min"_L1, "minimum"_L1, "Minimum"_L1, NotInMenu, 2, nullptr},
+    ModeEntry{StackMode::Maximum, "max"_L1, "maximum"_L1, "Maximum"_L1, NotInMenu, 3, nullptr},
+    ModeEntry{StackMode::SigmaClippedMean, "sigma"_L1, "sigma-clipped mean"_L1, "Sigma-Clipped Mean"_L1, 2, 1,
+              sigmaClippedMeanRow},
+};
+
+} // namespace
+
+std::span<const ModeEntry> stackModes()
+{
+    return Modes;
+}
+
+const ModeEntry &modeEntry(StackMode mode)
+{
+    return *std::ranges::find(Modes, mode, &ModeEntry::mode);
+}
