@@ -10,6 +10,9 @@
 
 namespace {
 
+// More would only cost memory: each worker holds rows of its own.
+constexpr int MaxThreads = 1024;
+
 Request usageError(const QString &error)
 {
     return {Request::Kind::UsageError, {}, error};
@@ -117,7 +120,8 @@ Request parseCommandLine(const QStringList &arguments)
     const QCommandLineOption mode(QStringLiteral("mode"), QString(), QStringLiteral("MODE"));
     const QCommandLineOption kappa(QStringLiteral("kappa"), QString(), QStringLiteral("K"));
     const QCommandLineOption align(QStringLiteral("align"));
-    parser.addOptions({help, quiet, output});
+    const QCommandLineOption threads(QStringLiteral("threads"), QString(), QStringLiteral("N"));
+    parser.addOptions({help, quiet, output, threads});
     if (*command == Command::Brighten)
         parser.addOption(passes);
     if (first == u"stack")
@@ -151,6 +155,14 @@ Request parseCommandLine(const QStringList &arguments)
         if (!ok || job.passes < 1)
             return usageError(QStringLiteral("--passes takes a whole number from 1 to 2147483647, not '%1'")
                                   .arg(parser.value(passes)));
+    }
+    if (parser.isSet(threads)) {
+        bool ok = false;
+        job.threads = parser.value(threads).toInt(&ok);
+        if (!ok || job.threads < 1 || job.threads > MaxThreads)
+            return usageError(QStringLiteral("--threads takes a whole number from 1 to %1, not '%2'")
+                                  .arg(MaxThreads)
+                                  .arg(parser.value(threads)));
     }
     const std::optional<OutputFormat> format = outputFormatFor(job.output);
     if (!format)
@@ -205,6 +217,8 @@ QString helpText()
                "              aligned ends the run\n"
                "  --passes N  brighten N times over (1 to 2147483647, default 1)\n"
                "  --quiet     no progress line on the terminal\n"
+               "  --threads N work on N threads, any command (1 to 1024; default: the CPUs this\n"
+               "              process may use, by its affinity and its cgroup's CPU quota)\n"
                "  -h, --help  show this help and exit\n"
                "  --version   show the version and exit\n"
                "\n"

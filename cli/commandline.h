@@ -12,6 +12,7 @@ struct Job {
     Command command = Command::Stack;
     bool quiet = false;
     int passes = 1;
+    int threads = 0;    // workers; 0: the CPUs this process may use
     StackOptions stack; // median unless `stack --mode` says otherwise
     bool align = false; // warp every frame into the first one's grid before stacking
     QString output;

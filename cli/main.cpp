@@ -2,6 +2,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "engine/core/filenames.h"
+#include "engine/core/workerpool.h"
 
 #include <QCoreApplication>
 
@@ -33,5 +34,7 @@ int main(int argc, char *argv[])
     case Request::Kind::Run:
         break;
     }
+    if (request.job.threads > 0)
+        WorkerPool::setSharedThreads(request.job.threads);
     return int(runJob(request.job));
 }

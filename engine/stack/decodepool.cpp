@@ -4,7 +4,6 @@
 #include "engine/decode/imageloader.h"
 
 #include <QFile>
-#include <QThread>
 
 #include <algorithm>
 #include <atomic>
@@ -96,39 +95,34 @@ Decoded decodeAhead(DecodePool::Run &run, const QString &path)
 
 } // namespace
 
-DecodePool::DecodePool(int workers, int framesInFlight) : m_maxFramesInFlight(framesInFlight)
+DecodePool::DecodePool(WorkerPool &workers, int framesInFlight)
+    : m_workers(workers), m_maxFramesInFlight(framesInFlight)
 {
-    // Whatever no thread could be started for is decoded by the run's loop at its turn.
-    for (int i = 0; i < workers; ++i) {
-        try {
-            m_workers.emplace_back([this] { work(); });
-        } catch (const std::system_error &) {
-            break;
-        }
-    }
+}
+
+DecodePool::DecodePool(int workers, int framesInFlight)
+    : m_ownWorkers(std::make_unique<WorkerPool>(workers)), m_workers(*m_ownWorkers),
+      m_maxFramesInFlight(framesInFlight)
+{
 }
 
 DecodePool::~DecodePool()
 {
-    {
-        const std::lock_guard lock(m_mutex);
-        m_stopping = true;
-    }
-    m_workReady.notify_all();
-    for (std::thread &worker : m_workers)
-        worker.join();
+    std::unique_lock lock(m_mutex);
+    m_stopping = true;
+    m_jobDone.wait(lock, [this] { return m_decodesQueued == 0; });
 }
 
 DecodePool &DecodePool::shared()
 {
-    // Honours the process's CPU affinity.
-    static DecodePool pool(std::max(1, QThread::idealThreadCount()), std::max(1, QThread::idealThreadCount()) + 1);
+    WorkerPool &workers = WorkerPool::shared();
+    static DecodePool pool(workers, std::max(1, workers.threads()) + 1);
     return pool;
 }
 
 bool DecodePool::nextJob(std::shared_ptr<Run> &run, std::size_t &index)
 {
-    if (m_framesInFlight >= m_maxFramesInFlight)
+    if (m_stopping || m_framesInFlight >= m_maxFramesInFlight)
         return false;
     for (const std::shared_ptr<Run> &candidate : m_runs) {
         while (candidate->next < candidate->jobs.size() && candidate->jobs[candidate->next].state != Job::State::Queued)
@@ -144,43 +138,49 @@ bool DecodePool::nextJob(std::shared_ptr<Run> &run, std::size_t &index)
     return false;
 }
 
-void DecodePool::work()
+// A job is marked decoding only when a worker is there for it, so a loop that finds its frame
+// queued decodes it itself; whatever no worker runs is decoded so at its turn.
+void DecodePool::schedule()
 {
-    for (;;) {
-        std::shared_ptr<Run> run;
-        std::size_t index = 0;
-        QString path;
-        {
-            std::unique_lock lock(m_mutex);
-            m_workReady.wait(lock, [&] { return m_stopping || nextJob(run, index); });
-            if (m_stopping)
-                return;
-            path = run->jobs[index].path;
-        }
-        Decoded decoded = decodeAhead(*run, path);
-        {
-            const std::lock_guard lock(m_mutex);
-            Job &job = run->jobs[index];
-            const bool held = job.state == Job::State::Decoding && decoded.loaded.picture;
-            if (held) {
-                job.state = Job::State::Done;
-                job.reserved = decoded.reserved;
-            } else {
-                // Dropped meanwhile, or nothing to hold: the slot and the room are free again.
-                if (job.state == Job::State::Decoding)
-                    job.state = Job::State::Done;
-                --m_framesInFlight;
-                run->room += decoded.reserved;
-            }
-            if (held || !decoded.loaded.picture)
-                job.loaded = std::move(decoded.loaded);
-            job.identity = decoded.identity;
-            job.refused = decoded.refused;
-        }
-        m_jobDone.notify_all();
-        m_workReady.notify_all();
-        // A dropped frame is freed here, outside the lock.
+    std::shared_ptr<Run> run;
+    std::size_t index = 0;
+    while (m_decodesQueued < m_workers.threads() && nextJob(run, index)) {
+        ++m_decodesQueued;
+        m_workers.post([this, run, index] { decode(run, index); });
     }
+}
+
+void DecodePool::decode(const std::shared_ptr<Run> &run, std::size_t index)
+{
+    QString path;
+    {
+        const std::lock_guard lock(m_mutex);
+        path = run->jobs[index].path;
+    }
+    Decoded decoded = run->cancelled ? Decoded() : decodeAhead(*run, path);
+    {
+        const std::lock_guard lock(m_mutex);
+        Job &job = run->jobs[index];
+        const bool held = job.state == Job::State::Decoding && decoded.loaded.picture;
+        if (held) {
+            job.state = Job::State::Done;
+            job.reserved = decoded.reserved;
+        } else {
+            // Dropped meanwhile, or nothing to hold: the slot and the room are free again.
+            if (job.state == Job::State::Decoding)
+                job.state = Job::State::Done;
+            --m_framesInFlight;
+            run->room += decoded.reserved;
+        }
+        if (held || !decoded.loaded.picture)
+            job.loaded = std::move(decoded.loaded);
+        job.identity = decoded.identity;
+        job.refused = decoded.refused;
+        --m_decodesQueued;
+        schedule();
+    }
+    m_jobDone.notify_all();
+    // A dropped frame is freed here, outside the lock.
 }
 
 namespace {
@@ -215,11 +215,9 @@ FramesAhead::FramesAhead(DecodePool &pool, FrameDecoder decoder, const QStringLi
         if (path.isEmpty())
             job.state = DecodePool::Job::State::Dropped;
     }
-    {
-        const std::lock_guard lock(m_pool.m_mutex);
-        m_pool.m_runs.push_back(m_run);
-    }
-    m_pool.m_workReady.notify_all();
+    const std::lock_guard lock(m_pool.m_mutex);
+    m_pool.m_runs.push_back(m_run);
+    m_pool.schedule();
 }
 
 FramesAhead::~FramesAhead()
@@ -231,8 +229,8 @@ FramesAhead::~FramesAhead()
         for (DecodePool::Job &job : m_run->jobs)
             dropped.push_back(release(job, m_run->room, m_pool.m_framesInFlight));
         std::erase(m_pool.m_runs, m_run);
+        m_pool.schedule();
     }
-    m_pool.m_workReady.notify_all();
 }
 
 LoadedPicture FramesAhead::take(int index, const QString &path)
@@ -247,7 +245,7 @@ LoadedPicture FramesAhead::take(int index, const QString &path)
         // frame costs several decodes, and decoded here it would compete with the workers for the
         // cores while they, at their limit of frames in flight, wait for this loop. So it is
         // waited for whenever a worker can still take it.
-        if (job.path == path && m_run->aligner && !m_pool.m_workers.empty())
+        if (job.path == path && m_run->aligner && m_pool.m_workers.threads() > 0)
             m_pool.m_jobDone.wait(lock, [&] {
                 return job.state != DecodePool::Job::State::Queued ||
                        m_pool.m_framesInFlight >= m_pool.m_maxFramesInFlight;
@@ -258,8 +256,8 @@ LoadedPicture FramesAhead::take(int index, const QString &path)
             identity = job.identity;
         }
         loaded = release(job, m_run->room, m_pool.m_framesInFlight);
+        m_pool.schedule();
     }
-    m_pool.m_workReady.notify_all();
     if (!readAhead)
         return decodeNow(path);
     if (identityOf(path) != identity)
@@ -273,8 +271,8 @@ void FramesAhead::skip(int index)
     {
         const std::lock_guard lock(m_pool.m_mutex);
         dropped = release(m_run->jobs[std::size_t(index)], m_run->room, m_pool.m_framesInFlight);
+        m_pool.schedule();
     }
-    m_pool.m_workReady.notify_all();
 }
 
 LoadedPicture FramesAhead::decodeNow(const QString &path) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/align/coverage.h"
+#include "engine/core/workerpool.h"
 #include "engine/decode/decodelimits.h"
 
 #include <QImage>
@@ -14,7 +15,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
 class QIODevice;
@@ -37,16 +37,19 @@ using FrameDecoder =
 // Makes a decoded frame the one stacked, warped into a reference's grid, or says why it cannot be.
 using FrameAligner = std::function<LoadedPicture(QImage decoded)>;
 
-// Workers that decode a median run's listed files ahead of its loop. One pool serves every run:
-// frames decoding or decoded and not yet taken are bounded over all runs together.
+// Decodes the listed files of stack runs ahead of their loops, on worker threads. One serves
+// every run: frames decoding or decoded and not yet taken are bounded over all runs together.
 class DecodePool {
 public:
+    DecodePool(WorkerPool &workers, int framesInFlight);
+    // On workers of its own.
     DecodePool(int workers, int framesInFlight);
+    // Waits for the decodes it queued, which cancelled runs cut short.
     ~DecodePool();
     DecodePool(const DecodePool &) = delete;
     DecodePool &operator=(const DecodePool &) = delete;
 
-    // One worker per core the process may use, and one frame more than workers in flight.
+    // On the shared workers, with one frame more than workers in flight.
     static DecodePool &shared();
 
     struct Run;
@@ -54,17 +57,20 @@ public:
 
 private:
     friend class FramesAhead;
-    void work();
+    // Queues a decode for each job a worker may take now. Call with the mutex held.
+    void schedule();
+    void decode(const std::shared_ptr<Run> &run, std::size_t index);
     bool nextJob(std::shared_ptr<Run> &run, std::size_t &index);
 
+    std::unique_ptr<WorkerPool> m_ownWorkers;
+    WorkerPool &m_workers;
     std::mutex m_mutex;
-    std::condition_variable m_workReady;
     std::condition_variable m_jobDone;
     std::deque<std::shared_ptr<Run>> m_runs;
     int m_framesInFlight = 0;
     const int m_maxFramesInFlight;
+    int m_decodesQueued = 0;
     bool m_stopping = false;
-    std::vector<std::thread> m_workers;
 };
 
 // One run's files, read ahead in list order from the moment it is made. Destroying it cancels

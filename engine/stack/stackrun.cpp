@@ -3,7 +3,6 @@
 #include "engine/core/framebuffers.h"
 #include "engine/stack/modetable.h"
 
-#include <system_error>
 
 namespace {
 
@@ -13,16 +12,12 @@ constexpr int KeptFrames = 5;
 
 // The kernel zeroes fresh pages on first touch, as slowly as the host of a virtual machine
 // hands them back; done here, image by image in loading order, while later frames decode.
-std::jthread faultInPlanes(const StackPlanes &planes, int count)
+PoolTask faultInPlanes(const StackPlanes &planes, int count)
 {
-    try {
-        return std::jthread([&planes, count](const std::stop_token &stop) {
-            for (int i = 0; i < count && !stop.stop_requested(); ++i)
-                planes.prefault(i);
-        });
-    } catch (const std::system_error &) {
-        return {}; // the copies fault the pages in themselves
-    }
+    return WorkerPool::shared().start([&planes, count](const std::atomic<bool> &stop) {
+        for (int i = 0; i < count && !stop; ++i)
+            planes.prefault(i);
+    });
 }
 
 // Aligns each decoded frame to the reference on the worker that decoded it.

@@ -2,6 +2,7 @@
 
 #include "engine/align/alignment.h"
 #include "engine/align/coverage.h"
+#include "engine/core/workerpool.h"
 #include "engine/stack/decodepool.h"
 #include "engine/decode/imageloader.h"
 #include "engine/stack/memorybudget.h"
@@ -19,7 +20,6 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <thread>
 
 // One stack over the files of a list: made for the stacked area and a mode, it reads the files
 // ahead on the decode pool, takes each frame by its index and ends with the stacked values
@@ -73,5 +73,5 @@ private:
     std::optional<FrameCoverage> m_coverage;
     std::optional<FramesAhead> m_ahead;
     bool m_faultingStarted = false;
-    std::jthread m_faulting;
+    PoolTask m_faulting;
 };

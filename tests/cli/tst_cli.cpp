@@ -403,6 +403,9 @@ void CliTest::median_data()
         << "median.bmp";
     QTest::newRow("two frames, output over the first") << QStringList{"o1.bmp", "o2.png"}
                                                        << QList<QSize>{{3, 2}, {3, 2}} << "o1.bmp";
+    QTest::newRow("five frames on three threads, PNG out")
+        << QStringList{"--threads", "3", "p1.png", "p2.bmp", "p3.bmp", "p4.bmp", "p5.bmp"}
+        << QList<QSize>{{}, {}, {40, 30}, {31, 40}, {40, 30}, {40, 30}, {40, 30}} << "threads.png";
 }
 
 void CliTest::median()
@@ -412,6 +415,8 @@ void CliTest::median()
     QFETCH(QString, output);
     std::vector<QImage> frames;
     for (qsizetype i = 0; i < names.size(); ++i) {
+        if (names[i].startsWith(u'-') || sizes[i].isEmpty())
+            continue; // an option and its value
         const QString path = m_dir.filePath(names[i]);
         const auto seed = std::uint32_t(i + 7 * names.size());
         if (names[i].endsWith(u".gif")) {
@@ -734,6 +739,8 @@ void CliTest::failures_data()
     QTest::newRow("passes beyond int") << args("brighten --passes 2147483648 -o keep.bmp good.bmp") << 2
                                        << "not '2147483648'";
     QTest::newRow("passes not a number") << args("brighten --passes x -o keep.bmp good.bmp") << 2 << "not 'x'";
+    QTest::newRow("no threads") << args("median --threads 0 -o keep.bmp " + frames) << 2 << "--threads takes";
+    QTest::newRow("threads not a number") << args("brighten --threads x -o keep.bmp good.bmp") << 2 << "not 'x'";
     QTest::newRow("no extension") << args("median -o result " + frames) << 2
                                   << "output format of result: its name must end in .bmp, .png, .jpg, .jpeg, .ppm";
     QTest::newRow("gif output") << args("median -o result.gif " + frames) << 2 << "output format of result.gif";
