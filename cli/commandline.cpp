@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -98,6 +99,77 @@ QString stackProblem(const QCommandLineParser &parser, const QString &command, c
     return {};
 }
 
+// The options a command takes; each is added to the parser only where it belongs.
+struct Options {
+    QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("help")}};
+    QCommandLineOption quiet{QStringLiteral("quiet")};
+    QCommandLineOption output{QStringLiteral("o"), QString(), QStringLiteral("OUT")};
+    QCommandLineOption passes{QStringLiteral("passes"), QString(), QStringLiteral("N")};
+    QCommandLineOption mode{QStringLiteral("mode"), QString(), QStringLiteral("MODE")};
+    QCommandLineOption kappa{QStringLiteral("kappa"), QString(), QStringLiteral("K")};
+    QCommandLineOption align{QStringLiteral("align")};
+    QCommandLineOption threads{QStringLiteral("threads"), QString(), QStringLiteral("N")};
+
+    void addTo(QCommandLineParser &parser, Command command, const QString &word) const
+    {
+        parser.addOptions({help, quiet, output, threads});
+        if (command == Command::Brighten)
+            parser.addOption(passes);
+        if (word == u"stack")
+            parser.addOption(mode);
+        if (command == Command::Stack)
+            parser.addOptions({kappa, align});
+    }
+};
+
+// The option's whole number from `least` to `most`; nullopt, with the usage error, otherwise.
+std::optional<int> wholeNumber(const QCommandLineParser &parser, const QCommandLineOption &option, int least,
+                               int most, QString &error)
+{
+    bool ok = false;
+    const int value = parser.value(option).toInt(&ok);
+    if (ok && value >= least && value <= most)
+        return value;
+    error = QStringLiteral("--%1 takes a whole number from %2 to %3, not '%4'")
+                .arg(option.names().constLast())
+                .arg(least)
+                .arg(most)
+                .arg(parser.value(option));
+    return std::nullopt;
+}
+
+// What the parsed options say of the job; an empty string, or the usage error.
+QString readJob(const QCommandLineParser &parser, const Options &options, const QString &word, Job &job)
+{
+    job.quiet = parser.isSet(options.quiet);
+    job.align = job.command == Command::Stack && parser.isSet(options.align);
+    job.inputs = parser.positionalArguments();
+    if (!parser.isSet(options.output))
+        return QStringLiteral("missing -o OUT");
+    job.output = parser.value(options.output);
+    // A list's frames are counted once it is read.
+    const bool listed = std::any_of(job.inputs.cbegin(), job.inputs.cend(), isFrameList);
+    if (const QString problem = countProblem(job.command, job.inputs.size()); !problem.isEmpty() && !listed)
+        return problem;
+    if (job.command == Command::Stack)
+        if (const QString problem = stackProblem(parser, word, options.mode, options.kappa, job.stack);
+            !problem.isEmpty())
+            return problem;
+    QString error;
+    if (job.command == Command::Brighten && parser.isSet(options.passes))
+        job.passes = wholeNumber(parser, options.passes, 1, std::numeric_limits<int>::max(), error).value_or(0);
+    if (error.isEmpty() && parser.isSet(options.threads))
+        job.threads = wholeNumber(parser, options.threads, 1, MaxThreads, error).value_or(0);
+    if (!error.isEmpty())
+        return error;
+    const std::optional<OutputFormat> format = outputFormatFor(job.output);
+    if (!format)
+        return QStringLiteral("cannot tell the output format of %1: its name must end in %2")
+            .arg(job.output, supportedExtensions().join(QStringLiteral(", ")));
+    job.format = *format;
+    return {};
+}
+
 } // namespace
 
 Request parseCommandLine(const QStringList &arguments)
@@ -111,64 +183,18 @@ Request parseCommandLine(const QStringList &arguments)
     if (!command)
         return usageError(first.isEmpty() ? QStringLiteral("no command given")
                                           : QStringLiteral("unknown command '%1'").arg(first));
-
     QCommandLineParser parser;
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    const QCommandLineOption quiet(QStringLiteral("quiet"));
-    const QCommandLineOption output(QStringLiteral("o"), QString(), QStringLiteral("OUT"));
-    const QCommandLineOption passes(QStringLiteral("passes"), QString(), QStringLiteral("N"));
-    const QCommandLineOption mode(QStringLiteral("mode"), QString(), QStringLiteral("MODE"));
-    const QCommandLineOption kappa(QStringLiteral("kappa"), QString(), QStringLiteral("K"));
-    const QCommandLineOption align(QStringLiteral("align"));
-    const QCommandLineOption threads(QStringLiteral("threads"), QString(), QStringLiteral("N"));
-    parser.addOptions({help, quiet, output, threads});
-    if (*command == Command::Brighten)
-        parser.addOption(passes);
-    if (first == u"stack")
-        parser.addOption(mode);
-    if (*command == Command::Stack)
-        parser.addOptions({kappa, align});
+    const Options options;
+    options.addTo(parser, *command, first);
     // parse() skips the first argument, here the command; process() would exit with 1 itself.
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
-    if (parser.isSet(help))
+    if (parser.isSet(options.help))
         return {Request::Kind::Help, {}, {}};
-
     Job job;
     job.command = *command;
-    job.quiet = parser.isSet(quiet);
-    job.align = *command == Command::Stack && parser.isSet(align);
-    job.inputs = parser.positionalArguments();
-    if (!parser.isSet(output))
-        return usageError(QStringLiteral("missing -o OUT"));
-    job.output = parser.value(output);
-    // A list's frames are counted once it is read.
-    const bool listed = std::any_of(job.inputs.cbegin(), job.inputs.cend(), isFrameList);
-    if (const QString problem = countProblem(job.command, job.inputs.size()); !problem.isEmpty() && !listed)
+    if (const QString problem = readJob(parser, options, first, job); !problem.isEmpty())
         return usageError(problem);
-    if (job.command == Command::Stack)
-        if (const QString problem = stackProblem(parser, first, mode, kappa, job.stack); !problem.isEmpty())
-            return usageError(problem);
-    if (job.command == Command::Brighten && parser.isSet(passes)) {
-        bool ok = false;
-        job.passes = parser.value(passes).toInt(&ok);
-        if (!ok || job.passes < 1)
-            return usageError(QStringLiteral("--passes takes a whole number from 1 to 2147483647, not '%1'")
-                                  .arg(parser.value(passes)));
-    }
-    if (parser.isSet(threads)) {
-        bool ok = false;
-        job.threads = parser.value(threads).toInt(&ok);
-        if (!ok || job.threads < 1 || job.threads > MaxThreads)
-            return usageError(QStringLiteral("--threads takes a whole number from 1 to %1, not '%2'")
-                                  .arg(MaxThreads)
-                                  .arg(parser.value(threads)));
-    }
-    const std::optional<OutputFormat> format = outputFormatFor(job.output);
-    if (!format)
-        return usageError(QStringLiteral("cannot tell the output format of %1: its name must end in %2")
-                              .arg(job.output, supportedExtensions().join(QStringLiteral(", "))));
-    job.format = *format;
     return {Request::Kind::Run, job, {}};
 }
 
