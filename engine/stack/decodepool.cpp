@@ -178,8 +178,9 @@ void DecodePool::decode(const std::shared_ptr<Run> &run, std::size_t index)
         job.refused = decoded.refused;
         --m_decodesQueued;
         schedule();
+        // Under the lock: once it is released the destructor may already have ended the pool.
+        m_jobDone.notify_all();
     }
-    m_jobDone.notify_all();
     // A dropped frame is freed here, outside the lock.
 }
 
