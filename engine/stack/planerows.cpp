@@ -1,5 +1,7 @@
 #include "engine/stack/planerows.h"
 
+#include "engine/core/workerpool.h"
+#include "engine/stack/modetable.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -8,8 +10,6 @@
 #include <algorithm>
 #include <memory>
 #include <new>
-#include <exception>
-#include <thread>
 #include <vector>
 
 void splitRow(const QRgb *source, std::uint8_t *red, std::uint8_t *green, std::uint8_t *blue, int width)
@@ -41,6 +41,17 @@ void splitRow(const QRgb *source, std::uint8_t *red, std::uint8_t *green, std::u
 
 namespace {
 
+// The run's kernel, looked up once, with its parameter.
+struct RowKernel {
+    PlaneKernel kernel;
+    int kappaHundredths;
+
+    void operator()(const std::uint8_t *first, std::size_t imageStride, int n, std::uint8_t *out, std::size_t count) const
+    {
+        kernel(first, imageStride, n, kappaHundredths, out, count);
+    }
+};
+
 // A worker's rows: three channel rows of `width` stacked values, and with coverage the samples of
 // a run that only some images cover, gathered image by image.
 struct WorkRows {
@@ -53,13 +64,13 @@ struct WorkRows {
 
 // One channel's values over [begin, end) of a plane row from the covering images alone: where
 // all cover, straight from the planes as without coverage.
-void stackCovered(const StackOptions &options, const std::uint8_t *row, const PlaneRows &planes, const std::vector<int> &covering,
+void stackCovered(const RowKernel &stackRow, const std::uint8_t *row, const PlaneRows &planes, const std::vector<int> &covering,
                   std::uint8_t *gathered, std::uint8_t *out, int begin, int end)
 {
     const auto length = std::size_t(end - begin);
     const auto k = int(covering.size());
     if (k == planes.imageCount) {
-        stackRow(options, row + begin, planes.imageStride, k, out + begin, length);
+        stackRow(row + begin, planes.imageStride, k, out + begin, length);
         return;
     }
     if (k == 1) {
@@ -69,10 +80,10 @@ void stackCovered(const StackOptions &options, const std::uint8_t *row, const Pl
     for (int i = 0; i < k; ++i)
         std::copy_n(row + std::size_t(covering[std::size_t(i)]) * planes.imageStride + std::size_t(begin), length,
                     gathered + std::size_t(i) * length);
-    stackRow(options, gathered, length, k, out + begin, length);
+    stackRow(gathered, length, k, out + begin, length);
 }
 
-void stackCoveredRow(const StackOptions &options, const PlaneRows &planes, WorkRows &work, const QRgb *target,
+void stackCoveredRow(const RowKernel &stackRow, const PlaneRows &planes, WorkRows &work, const QRgb *target,
                      std::size_t row, int y, int width)
 {
     planes.coverage->forEachRun(planes.firstRow + y, width, work.runs, [&](int begin, int end, const std::vector<int> &covering) {
@@ -84,13 +95,13 @@ void stackCoveredRow(const StackOptions &options, const PlaneRows &planes, WorkR
             }
             return;
         }
-        stackCovered(options, planes.red + row, planes, covering, work.gathered, work.red, begin, end);
-        stackCovered(options, planes.green + row, planes, covering, work.gathered, work.green, begin, end);
-        stackCovered(options, planes.blue + row, planes, covering, work.gathered, work.blue, begin, end);
+        stackCovered(stackRow, planes.red + row, planes, covering, work.gathered, work.red, begin, end);
+        stackCovered(stackRow, planes.green + row, planes, covering, work.gathered, work.green, begin, end);
+        stackCovered(stackRow, planes.blue + row, planes, covering, work.gathered, work.blue, begin, end);
     });
 }
 
-void paintRows(const StackOptions &options, const PlaneRows &planes, WorkRows &work, std::uint8_t *bits, qsizetype bytesPerLine,
+void paintRows(const RowKernel &stackRow, const PlaneRows &planes, WorkRows &work, std::uint8_t *bits, qsizetype bytesPerLine,
                int width, int firstRow, int endRow)
 {
     const auto count = static_cast<std::size_t>(width);
@@ -98,11 +109,11 @@ void paintRows(const StackOptions &options, const PlaneRows &planes, WorkRows &w
         const std::size_t row = std::size_t(y) * std::size_t(planes.rowLength);
         auto *target = reinterpret_cast<QRgb *>(bits + y * bytesPerLine);
         if (planes.coverage) {
-            stackCoveredRow(options, planes, work, target, row, y, width);
+            stackCoveredRow(stackRow, planes, work, target, row, y, width);
         } else {
-            stackRow(options, planes.red + row, planes.imageStride, planes.imageCount, work.red, count);
-            stackRow(options, planes.green + row, planes.imageStride, planes.imageCount, work.green, count);
-            stackRow(options, planes.blue + row, planes.imageStride, planes.imageCount, work.blue, count);
+            stackRow(planes.red + row, planes.imageStride, planes.imageCount, work.red, count);
+            stackRow(planes.green + row, planes.imageStride, planes.imageCount, work.green, count);
+            stackRow(planes.blue + row, planes.imageStride, planes.imageCount, work.blue, count);
         }
         for (std::size_t x = 0; x < count; ++x)
             target[x] = qRgb(work.red[x], work.green[x], work.blue[x]);
@@ -116,43 +127,31 @@ bool paintStackRows(const StackOptions &options, const PlaneRows &planes, std::u
 {
     if (rows <= 0 || width <= 0)
         return true;
-    const int workers = std::clamp(int(std::thread::hardware_concurrency()), 1, rows);
+    WorkerPool &pool = WorkerPool::shared();
+    const int bands = std::clamp(pool.threads(), 1, rows);
     const auto count = std::size_t(width);
     const std::size_t gathered = planes.coverage ? count * std::size_t(planes.imageCount) : 0;
-    const std::size_t perWorker = 3 * count + gathered;
+    const std::size_t perBand = 3 * count + gathered;
     // Taken before any row is painted, so a refusal leaves the picture as it was.
-    std::unique_ptr<std::uint8_t[]> buffers(new (std::nothrow) std::uint8_t[perWorker * std::size_t(workers)]);
+    std::unique_ptr<std::uint8_t[]> buffers(new (std::nothrow) std::uint8_t[perBand * std::size_t(bands)]);
     std::vector<WorkRows> work;
     try {
-        work.resize(std::size_t(workers));
-        for (int worker = 0; worker < workers; ++worker) {
-            std::uint8_t *red = buffers.get() + perWorker * std::size_t(worker);
-            work[std::size_t(worker)] = {red, red + count, red + 2 * count, red + 3 * count, {}};
+        work.resize(std::size_t(bands));
+        for (int band = 0; band < bands; ++band) {
+            std::uint8_t *red = buffers.get() + perBand * std::size_t(band);
+            work[std::size_t(band)] = {red, red + count, red + 2 * count, red + 3 * count, {}};
             if (planes.coverage)
-                planes.coverage->reserve(work[std::size_t(worker)].runs);
+                planes.coverage->reserve(work[std::size_t(band)].runs);
         }
     } catch (const std::bad_alloc &) {
         return false;
     }
     if (!buffers)
         return false;
-    const auto firstRowOf = [&](int worker) { return int(qint64(rows) * worker / workers); };
-    // Workers take the lower bands; whatever no thread could be started for stays here.
-    std::vector<std::jthread> threads;
-    int ownEnd = rows;
-    for (int worker = workers - 1; worker >= 1; --worker) {
-        const int first = firstRowOf(worker);
-        const int end = ownEnd;
-        WorkRows &rowsOfWorker = work[std::size_t(worker)];
-        try {
-            threads.emplace_back([=, &options, &planes, &rowsOfWorker] {
-                paintRows(options, planes, rowsOfWorker, bits, bytesPerLine, width, first, end);
-            });
-        } catch (const std::exception &) { // no thread, or no room to hold one
-            break;
-        }
-        ownEnd = first;
-    }
-    paintRows(options, planes, work[0], bits, bytesPerLine, width, 0, ownEnd);
+    const RowKernel stackRow{modeEntry(options.mode).kernel, options.kappaHundredths};
+    const auto firstRowOf = [&](int band) { return int(qint64(rows) * band / bands); };
+    pool.forEach(bands, [&](int band) {
+        paintRows(stackRow, planes, work[std::size_t(band)], bits, bytesPerLine, width, firstRowOf(band), firstRowOf(band + 1));
+    });
     return true;
 }

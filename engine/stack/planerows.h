@@ -26,7 +26,7 @@ struct PlaneRows {
 };
 
 // Writes the stacked values of plane rows [0, rows) over `width` pixels of the picture rows that
-// start at `bits`, spread over every core; a pixel no image covers keeps its value. Returns when
+// start at `bits`, spread over the worker pool; a pixel no image covers keeps its value. Returns when
 // all are written. False, with nothing written, when the memory for the workers' rows cannot be had.
 bool paintStackRows(const StackOptions &options, const PlaneRows &planes, std::uint8_t *bits, qsizetype bytesPerLine,
                     int width, int rows);

@@ -1,7 +1,5 @@
 #include "engine/stack/stackmode.h"
 
-#include "engine/stack/modetable.h"
-
 #include <algorithm>
 
 namespace {
@@ -111,10 +109,4 @@ void sigmaClippedMeanRow(const std::uint8_t *first, std::size_t imageStride, int
     }
     for (std::size_t x = 0; x < count; ++x)
         out[x] = clippedMean<Int128>(first + x, imageStride, n, Int128(p2));
-}
-
-void stackRow(const StackOptions &options, const std::uint8_t *first, std::size_t imageStride, int n,
-              std::uint8_t *out, std::size_t count)
-{
-    modeEntry(options.mode).kernel(first, imageStride, n, options.kappaHundredths, out, count);
 }

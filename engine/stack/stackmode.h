@@ -26,7 +26,3 @@ struct StackOptions {
 // most 10; then the mean rule over what is left. Safe to call from several threads at once.
 void sigmaClippedMeanRow(const std::uint8_t *first, std::size_t imageStride, int n, int kappaHundredths,
                          std::uint8_t *out, std::size_t count);
-
-// Any mode over the same layout, as the planes are painted.
-void stackRow(const StackOptions &options, const std::uint8_t *first, std::size_t imageStride, int n,
-              std::uint8_t *out, std::size_t count);

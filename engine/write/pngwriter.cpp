@@ -1,9 +1,11 @@
 #include "engine/write/pngwriter.h"
 
+#include "engine/core/workerpool.h"
 #include "engine/write/deflateband.h"
 #include "engine/write/pngfilter.h"
 
 #include <QIODevice>
+#include <QScopeGuard>
 #include <QtEndian>
 
 #include <zlib.h>
@@ -16,9 +18,6 @@
 #include <mutex>
 #include <new>
 #include <span>
-#include <stop_token>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -28,7 +27,8 @@ using Bytes = std::span<const Byte>;
 
 constexpr std::size_t Pixel = 3;
 // Small enough that two workers share a picture evenly and a few bands ahead stay cheap to hold,
-// large enough that each band's block header and flush cost nothing.
+// large enough that each band's block header and flush cost nothing. The bytes written depend on
+// the band size alone, never on how many workers there are.
 constexpr std::size_t BandBytes = 512 * 1024;
 constexpr int Workers = 2;
 constexpr int BandsAhead = 2 * Workers;
@@ -151,26 +151,35 @@ private:
     uLong m_adler = 1;
 };
 
-// Bands between the workers and the writing thread. Band k goes to slot k % BandsAhead, and a
-// worker takes it only once band k - BandsAhead is written, so a slot is either a worker's or
-// the writer's. The mutex guards the counters and flags.
+// Bands between the workers and the writing thread. Band k goes to slot k % BandsAhead, and is
+// taken only once band k - BandsAhead is written, so a slot is either its taker's or the writer's.
+// The mutex guards the counters and flags.
 class BandQueue {
 public:
     explicit BandQueue(int bands) : m_bands(bands) {}
 
     // The next band for a worker; -1 when none is left or the writer has gone.
-    int take(std::stop_token stop)
+    int take()
     {
         std::unique_lock lock(m_mutex);
-        const bool free = m_changed.wait(lock, stop, [&] { return m_failed || m_next < m_written + BandsAhead; });
-        return free && !stop.stop_requested() && !m_failed && m_next < m_bands ? m_next++ : -1;
+        m_changed.wait(lock, [&] { return m_over || m_next < m_written + BandsAhead; });
+        return !m_over && m_next < m_bands ? m_next++ : -1;
+    }
+    // Band `index` for the writer itself, where no worker has taken it yet.
+    bool takeInTurn(int index)
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_next != index)
+            return false;
+        ++m_next;
+        return true;
     }
     void finished(int index, bool compressed)
     {
         {
             const std::lock_guard lock(m_mutex);
             m_ready[std::size_t(index % BandsAhead)] = compressed;
-            m_failed = m_failed || !compressed;
+            m_over = m_over || !compressed;
         }
         m_changed.notify_all();
     }
@@ -179,8 +188,8 @@ public:
     {
         std::unique_lock lock(m_mutex);
         bool &ready = m_ready[std::size_t(index % BandsAhead)];
-        m_changed.wait(lock, [&] { return m_failed || ready; });
-        return m_failed ? nullptr : &m_slots[std::size_t(index % BandsAhead)];
+        m_changed.wait(lock, [&] { return m_over || ready; });
+        return ready ? &m_slots[std::size_t(index % BandsAhead)] : nullptr;
     }
     void written(int index)
     {
@@ -191,39 +200,58 @@ public:
         }
         m_changed.notify_all();
     }
+    // The writer has gone: workers take nothing more.
+    void close()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_over = true;
+        }
+        m_changed.notify_all();
+    }
     Band &slot(int index) { return m_slots[std::size_t(index % BandsAhead)]; }
 
 private:
     const int m_bands;
     std::mutex m_mutex;
-    std::condition_variable_any m_changed;
+    std::condition_variable m_changed;
     int m_next = 0;
     int m_written = 0;
-    bool m_failed = false;
+    bool m_over = false;
     std::array<bool, BandsAhead> m_ready{};
     std::array<Band, BandsAhead> m_slots;
 };
 
-void compressBands(std::stop_token stop, const Picture &picture, BandQueue &queue)
+bool encodeSafely(const Picture &picture, int index, Scratch &scratch, Band &band)
 {
-    Scratch scratch;
-    for (int index; (index = queue.take(stop)) >= 0;) {
-        bool compressed = false;
-        try {
-            compressed = encodeBand(picture, index, scratch, queue.slot(index));
-        } catch (const std::bad_alloc &) {
-        }
-        queue.finished(index, compressed);
+    try {
+        return encodeBand(picture, index, scratch, band);
+    } catch (const std::bad_alloc &) {
+        return false;
     }
 }
 
-bool writeBandsInTurn(const Picture &picture, ImageData &data)
+void compressBands(const Picture &picture, BandQueue &queue)
 {
     Scratch scratch;
-    Band band;
-    for (int index = 0; index < picture.bands; ++index)
-        if (!encodeBand(picture, index, scratch, band) || !data.write(band))
+    for (int index; (index = queue.take()) >= 0;)
+        queue.finished(index, encodeSafely(picture, index, scratch, queue.slot(index)));
+}
+
+// Writes the bands in order, compressing itself any band no worker has taken, so it never waits
+// on workers the pool has not started.
+bool writeInOrder(const Picture &picture, BandQueue &queue, ImageData &data)
+{
+    Scratch scratch;
+    for (int index = 0; index < picture.bands; ++index) {
+        const bool own = queue.takeInTurn(index);
+        if (own && !encodeSafely(picture, index, scratch, queue.slot(index)))
             return false;
+        const Band *band = own ? &queue.slot(index) : queue.waitFor(index);
+        if (!band || !data.write(*band))
+            return false;
+        queue.written(index);
+    }
     return true;
 }
 
@@ -231,23 +259,13 @@ bool writeBands(const Picture &picture, QIODevice &device)
 {
     ImageData data(device, picture.bands);
     BandQueue queue(picture.bands);
-    // Declared after the queue: on any way out the workers are told to stop and joined first.
-    std::vector<std::jthread> workers;
-    try {
-        workers.reserve(Workers);
-        for (int i = 0; i < Workers && picture.bands > 1; ++i)
-            workers.emplace_back(compressBands, std::cref(picture), std::ref(queue));
-    } catch (const std::system_error &) {
-    }
-    if (workers.empty())
-        return writeBandsInTurn(picture, data);
-    for (int index = 0; index < picture.bands; ++index) {
-        const Band *band = queue.waitFor(index);
-        if (!band || !data.write(*band))
-            return false;
-        queue.written(index);
-    }
-    return true;
+    WorkerPool &pool = WorkerPool::shared();
+    std::vector<PoolTask> workers;
+    // Runs before the workers are dropped, which waits for them: none waits on a slot any more.
+    const auto closeQueue = qScopeGuard([&] { queue.close(); });
+    for (int i = 0; i < std::min(Workers, pool.threads()) && picture.bands > 1; ++i)
+        workers.push_back(pool.start([&](const std::atomic<bool> &) { compressBands(picture, queue); }));
+    return writeInOrder(picture, queue, data);
 }
 
 } // namespace
