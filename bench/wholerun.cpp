@@ -103,7 +103,7 @@ int runOnce(const QStringList &paths)
     TimingHost host;
     host.paths = paths;
     std::optional<FileIdentity> identity;
-    if (std::optional<QImage> first = decodeImageFile(paths.value(0), nullptr, &identity)) {
+    if (Outcome<QImage> first = decodeImageFile(paths.value(0), &identity)) {
         host.picture = std::move(*first);
         host.shown = identity;
     }

@@ -26,11 +26,12 @@ QString loading(qsizetype number, qsizetype count)
 
 std::optional<QImage> readInput(const QString &kind, const QString &path)
 {
-    QString reason;
-    std::optional<QImage> picture = decodeImageFile(path, &reason);
-    if (!picture)
-        report(QStringLiteral("cannot read %1 %2: %3").arg(kind, path, reason));
-    return picture;
+    Outcome<QImage> picture = decodeImageFile(path);
+    if (!picture) {
+        report(QStringLiteral("cannot read %1 %2: %3").arg(kind, path, picture.reason()));
+        return std::nullopt;
+    }
+    return std::move(*picture);
 }
 
 // Unlike the window, a frame that does not load ends the run: it would change the result unseen.

@@ -64,7 +64,7 @@ void PictureBox::paintEvent(QPaintEvent *event)
 bool LoadImageFile(PictureBox &box, const QString &path)
 {
     std::optional<FileIdentity> identity;
-    std::optional<QImage> picture = decodeImageFile(path, nullptr, &identity);
+    Outcome<QImage> picture = decodeImageFile(path, &identity);
     if (!picture)
         return false;
     box.setPicture(std::move(*picture), identity);

@@ -13,7 +13,7 @@ void runSubtraction(OpHost &host, const PathQuestion &askPath)
         return;
     }
     // A file that does not load leaves the earlier second picture in place.
-    if (std::optional<QImage> picture = decodeImageFile(*path))
+    if (Outcome<QImage> picture = decodeImageFile(*path))
         host.setSecondImage(std::move(*picture));
     const QSize extent = host.canvas().size();
     host.Cap(QStringLiteral("Generating Subtraction..."));

@@ -28,11 +28,12 @@ namespace {
 
 std::optional<QImage> decoded(const QString &path)
 {
-    QString reason;
-    std::optional<QImage> image = decodeImageFile(path, &reason);
-    if (!image)
-        std::fprintf(stderr, "alignaccuracy: %s: %s\n", qPrintable(path), qPrintable(reason));
-    return image;
+    Outcome<QImage> image = decodeImageFile(path);
+    if (!image) {
+        std::fprintf(stderr, "alignaccuracy: %s: %s\n", qPrintable(path), qPrintable(image.reason()));
+        return std::nullopt;
+    }
+    return std::move(*image);
 }
 
 void printRms(std::size_t frames, double squares, int measured)
@@ -53,13 +54,12 @@ int reportAccuracy(const std::vector<Truth> &truths, const QImage &reference, co
         const std::optional<QImage> frame = decoded(truths[i].file);
         if (!frame)
             return 1;
-        QString reason;
         timer.restart();
-        const std::optional<Homography> fit = aligner.align(*frame, &reason);
+        const Outcome<Homography> fit = aligner.align(*frame);
         const double ms = double(timer.nsecsElapsed()) / 1e6;
         const QString name = QFileInfo(truths[i].file).fileName();
         if (!fit) {
-            std::printf("%-14s %10.1f  not aligned: %s\n", qPrintable(name), ms, qPrintable(reason));
+            std::printf("%-14s %10.1f  not aligned: %s\n", qPrintable(name), ms, qPrintable(fit.reason()));
             ++failed;
             continue;
         }
@@ -143,7 +143,9 @@ int reportResidual(const std::vector<Truth> &truths, const QImage &reference, co
         QString reason;
         std::optional<QImage> aligned;
         if (ours) {
-            const std::optional<Homography> fit = ours->align(*frame, &reason);
+            const Outcome<Homography> fit = ours->align(*frame);
+            if (!fit)
+                reason = fit.reason();
             const std::optional<WarpedFrame> oursWarped = fit ? warped(*frame, *fit, area) : std::nullopt;
             if (oursWarped)
                 aligned = oursWarped->picture;
@@ -154,11 +156,11 @@ int reportResidual(const std::vector<Truth> &truths, const QImage &reference, co
                          area.height());
             return 1;
         }
-        const std::optional<Homography> residual =
-            aligned ? AlignmentReference(truth->picture.copy(crop)).align(aligned->copy(crop), &reason) : std::nullopt;
+        const Outcome<Homography> residual = aligned ? AlignmentReference(truth->picture.copy(crop)).align(aligned->copy(crop))
+                                                     : Outcome<Homography>(Failure{reason});
         const QString name = QFileInfo(alignedFiles.isEmpty() ? truths[i].file : alignedFiles[int(i)]).fileName();
         if (!residual) {
-            std::printf("%-14s  not aligned: %s\n", qPrintable(name), qPrintable(reason));
+            std::printf("%-14s  not aligned: %s\n", qPrintable(name), qPrintable(residual.reason()));
             ++failed;
             continue;
         }

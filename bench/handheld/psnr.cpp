@@ -21,11 +21,12 @@ int main(int argc, char *argv[])
     }
     std::optional<QImage> pictures[2];
     for (int i = 0; i < 2; ++i) {
-        QString reason;
-        if (!(pictures[i] = decodeImageFile(arguments[i + 1], &reason))) {
-            std::fprintf(stderr, "psnr: %s: %s\n", qPrintable(arguments[i + 1]), qPrintable(reason));
+        Outcome<QImage> picture = decodeImageFile(arguments[i + 1]);
+        if (!picture) {
+            std::fprintf(stderr, "psnr: %s: %s\n", qPrintable(arguments[i + 1]), qPrintable(picture.reason()));
             return 1;
         }
+        pictures[i] = std::move(*picture);
     }
     std::optional<Coverage> interior;
     if (arguments.size() == 5) {

@@ -145,15 +145,10 @@ QSize AlignmentReference::area() const
     return m_area;
 }
 
-std::optional<Homography> AlignmentReference::align(const QImage &frame, QString *reason) const
+Outcome<Homography> AlignmentReference::align(const QImage &frame) const
 {
-    const auto fail = [reason](const QString &why) {
-        if (reason)
-            *reason = why;
-        return std::nullopt;
-    };
-    const auto tooFew = [&fail](std::size_t found) {
-        return fail(QStringLiteral("too few matching features (%1 of %2 needed)").arg(found).arg(MinInliers));
+    const auto tooFew = [](std::size_t found) {
+        return Failure{QStringLiteral("too few matching features (%1 of %2 needed)").arg(found).arg(MinInliers)};
     };
     useCallingThreadOnly();
     try {
@@ -162,7 +157,7 @@ std::optional<Homography> AlignmentReference::align(const QImage &frame, QString
         const Features features = featuresOf(frame);
         const Features *reference = referenceFeatures();
         if (!reference)
-            return fail(memoryReason());
+            return Failure{memoryReason()};
         if (features.points.size() < std::size_t(MinInliers) || reference->points.size() < std::size_t(MinInliers))
             return tooFew(std::min(features.points.size(), reference->points.size()));
         std::vector<std::vector<cv::DMatch>> candidates;
@@ -193,14 +188,14 @@ std::optional<Homography> AlignmentReference::align(const QImage &frame, QString
         cv::Matx33d h(fit);
         h *= 1.0 / h(2, 2);
         if (!isFinite(h) || !keepsShape(h, m_area))
-            return fail(QStringLiteral("the fit folds or shrinks the picture too far"));
+            return Failure{QStringLiteral("the fit folds or shrinks the picture too far")};
         Homography result;
         std::copy(h.val, h.val + 9, result.m.begin());
         return result;
     } catch (const cv::Exception &e) {
-        return fail(e.code == cv::Error::StsNoMem ? memoryReason() : QString::fromStdString(e.err));
+        return Failure{e.code == cv::Error::StsNoMem ? memoryReason() : QString::fromStdString(e.err)};
     } catch (const std::bad_alloc &) {
-        return fail(memoryReason());
+        return Failure{memoryReason()};
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/align/coverage.h"
+#include "engine/core/outcome.h"
 
 #include <QImage>
 #include <QPointF>
@@ -34,10 +35,10 @@ struct Homography {
 class AlignmentReference {
 public:
     explicit AlignmentReference(const QImage &reference); // Format_RGB32, the stacked area
-    // The frame's transform, or nullopt with `reason` set: "too few matching features (12 of 40
-    // needed)", "the fit folds or shrinks the picture too far", or the system's reason when
-    // the memory for the features cannot be had.
-    std::optional<Homography> align(const QImage &frame, QString *reason) const;
+    // The frame's transform, or why not: "too few matching features (12 of 40 needed)", "the fit
+    // folds or shrinks the picture too far", or the system's reason when the memory for the
+    // features cannot be had.
+    Outcome<Homography> align(const QImage &frame) const;
     QSize area() const;
 
     struct Features;

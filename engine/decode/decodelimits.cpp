@@ -17,10 +17,3 @@ QString whyNotDecoded(QSize announced)
         return qt_error_string(ENOMEM);
     return Undecodable;
 }
-
-std::nullopt_t refuse(QString *reason, const QString &why)
-{
-    if (reason)
-        *reason = why;
-    return std::nullopt;
-}

@@ -24,6 +24,3 @@ bool admitted(QSize announced, const SizeAdmission &admit);
 // A decoder reports a picture it had no memory for as damaged; whether the memory is there
 // tells the two apart.
 QString whyNotDecoded(QSize announced);
-
-// Sets `reason` when given; for `return refuse(reason, why);` in a decoder.
-std::nullopt_t refuse(QString *reason, const QString &why);

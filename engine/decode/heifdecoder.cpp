@@ -69,38 +69,38 @@ bool isHeif(QByteArrayView head)
            == heif_filetype_yes_supported;
 }
 
-std::optional<QImage> decodeHeif(QIODevice &device, const SizeAdmission &admit, QString *reason)
+Outcome<QImage> decodeHeif(QIODevice &device, const SizeAdmission &admit)
 {
     if (!device.seek(0))
-        return refuse(reason, Undecodable);
+        return Failure{Undecodable};
     const Context context(heif_context_alloc());
     if (!context)
-        return refuse(reason, qt_error_string(ENOMEM));
+        return Failure{qt_error_string(ENOMEM)};
     heif_error error = heif_context_read_from_reader(context.get(), &DeviceReader, &device, nullptr);
     if (error.code != heif_error_Ok)
-        return refuse(reason, reasonFor(error, {}));
+        return Failure{reasonFor(error, {})};
     heif_image_handle *primary = nullptr;
     error = heif_context_get_primary_image_handle(context.get(), &primary);
     const Handle handle(primary);
     if (error.code != heif_error_Ok)
-        return refuse(reason, reasonFor(error, {}));
+        return Failure{reasonFor(error, {})};
 
     // The coded size: rotation keeps its area and a crop only shrinks it.
     const QSize announced(heif_image_handle_get_width(primary), heif_image_handle_get_height(primary));
     if (!admitted(announced, admit))
-        return refuse(reason, TooLarge);
+        return Failure{TooLarge};
 
     const bool alpha = heif_image_handle_has_alpha_channel(primary) != 0;
     const Options options(heif_decoding_options_alloc());
     if (!options)
-        return refuse(reason, qt_error_string(ENOMEM));
+        return Failure{qt_error_string(ENOMEM)};
     // Deeper samples come as 8 bits, as the rest of the program takes them.
     options->convert_hdr_to_8bit = 1;
     heif_image *decoded = nullptr;
     error = heif_decode_image(primary, &decoded, heif_colorspace_RGB,
                               alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get());
     if (error.code != heif_error_Ok || !decoded)
-        return refuse(reason, reasonFor(error, announced));
+        return Failure{reasonFor(error, announced)};
 
     int stride = 0;
     const uint8_t *pixels = heif_image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);
@@ -108,7 +108,7 @@ std::optional<QImage> decodeHeif(QIODevice &device, const SizeAdmission &admit, 
     const int height = heif_image_get_height(decoded, heif_channel_interleaved);
     if (!pixels || width <= 0 || height <= 0) {
         heif_image_release(decoded);
-        return refuse(reason, Undecodable);
+        return Failure{Undecodable};
     }
     const QImage::Format format = !alpha ? QImage::Format_RGB888
                                   : heif_image_handle_is_premultiplied_alpha(primary)

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "engine/core/outcome.h"
 #include "engine/decode/decodelimits.h"
 
 #include <QByteArrayView>
 #include <QImage>
 #include <QString>
 
-#include <optional>
 
 class QIODevice;
 
@@ -16,4 +16,4 @@ bool isHeif(QByteArrayView head);
 // The primary image of a HEIF file, its transformations (rotation, mirroring, crop) applied,
 // as 8-bit RGB, or RGBA when it has alpha, tagged with its ICC profile where it has one. Reads
 // the device from its start, as it goes, so that a read refused by the device ends the decode.
-std::optional<QImage> decodeHeif(QIODevice &device, const SizeAdmission &admit, QString *reason);
+Outcome<QImage> decodeHeif(QIODevice &device, const SizeAdmission &admit);

@@ -1,9 +1,9 @@
 #include "engine/decode/imageloader.h"
 
-#include "engine/decode/colourconversion.h"
-#include "engine/decode/decodelimits.h"
 #include "engine/core/filenames.h"
 #include "engine/core/framebuffers.h"
+#include "engine/decode/colourconversion.h"
+#include "engine/decode/decodelimits.h"
 #include "engine/decode/heifdecoder.h"
 #include "engine/decode/rawdecoder.h"
 
@@ -15,11 +15,12 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <mutex>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 
 namespace {
 
@@ -94,47 +95,84 @@ QImage blankTarget(QImageReader &reader, QSize announced)
     return target;
 }
 
-// Whatever Qt's readers know: BMP, JPEG, GIF, PNG, and TIFF and WebP with Qt's image format
-// plugins. The picture as stored; `orientation` says how to turn it upright, after its colours
+// A decoder's picture as stored; `orientation` says how to turn it upright, after its colours
 // are converted.
-std::optional<QImage> decodeWithQt(QImageReader &reader, const SizeAdmission &admit, QString *reason,
-                                   QImageIOHandler::Transformations &orientation)
+struct Decoded {
+    QImage picture;
+    QImageIOHandler::Transformations orientation = QImageIOHandler::TransformationNone;
+};
+
+// Whatever Qt's readers know: BMP, JPEG, GIF, PNG, and TIFF and WebP with Qt's image format
+// plugins.
+Outcome<Decoded> decodeWithQt(QIODevice &device, const SizeAdmission &admit)
 {
+    QImageReader reader(&device);
     reader.setAutoTransform(false);
     const QSize announced = reader.size();
     if (!admitted(announced, admit))
-        return refuse(reason, TooLarge);
+        return Failure{TooLarge};
     QImage decoded = blankTarget(reader, announced);
     if (!reader.read(&decoded) || decoded.isNull())
-        return refuse(reason, whyNotDecoded(announced));
-    orientation = reader.transformation();
-    return decoded;
+        return Failure{whyNotDecoded(announced)};
+    return Decoded{std::move(decoded), reader.transformation()};
 }
+
+// For decoders that hand their picture over upright.
+template <Outcome<QImage> (*decode)(QIODevice &, const SizeAdmission &)>
+Outcome<Decoded> decodeUpright(QIODevice &device, const SizeAdmission &admit)
+{
+    Outcome<QImage> decoded = decode(device, admit);
+    if (!decoded)
+        return Failure{decoded.reason()};
+    return Decoded{std::move(*decoded)};
+}
+
+bool anyContent(QByteArrayView, const QString &)
+{
+    return true;
+}
+
+bool heifContent(QByteArrayView head, const QString &)
+{
+    return isHeif(head);
+}
+
+// The decoders in the order they are tried: the first that recognises a file's head (and, for
+// a camera's RAW format, its suffix) decodes it.
+struct FileFormat {
+    bool (*recognises)(QByteArrayView head, const QString &suffix);
+    Outcome<Decoded> (*decode)(QIODevice &device, const SizeAdmission &admit);
+};
+constexpr std::array<FileFormat, 3> FileFormats{{
+    {heifContent, decodeUpright<decodeHeif>},
+    {isCameraRaw, decodeUpright<decodeCameraRaw>},
+    {anyContent, decodeWithQt},
+}};
 
 // The loader's surface from a decoder's picture: sRGB, 16-bit samples rounded to 8 bits
 // (Qt's conversions round to nearest), alpha over black, opaque RGB32, upright.
-std::optional<QImage> finished(QImage decoded, QImageIOHandler::Transformations orientation, QString *reason)
+Outcome<QImage> finished(Decoded decoded)
 {
-    if (qint64(decoded.width()) * decoded.height() > MaxPicturePixels)
-        return refuse(reason, TooLarge);
+    QImage &picture = decoded.picture;
+    if (qint64(picture.width()) * picture.height() > MaxPicturePixels)
+        return Failure{TooLarge};
     // Before the 8-bit conversion, so that 16-bit samples convert at full precision.
-    convertToSrgb(decoded);
+    convertToSrgb(picture);
     // Moved, not copied: a second reference would make makeOpaque() copy the whole picture.
-    const bool hasAlpha = decoded.hasAlphaChannel();
-    QImage surface = hasAlpha ? flattenOverBlack(std::move(decoded))
-                              : std::move(decoded).convertToFormat(QImage::Format_RGB32);
+    const bool hasAlpha = picture.hasAlphaChannel();
+    QImage surface = hasAlpha ? flattenOverBlack(std::move(picture))
+                              : std::move(picture).convertToFormat(QImage::Format_RGB32);
     // Conversion fails only for want of memory.
     if (surface.isNull())
-        return refuse(reason, qt_error_string(ENOMEM));
+        return Failure{qt_error_string(ENOMEM)};
     makeOpaque(surface);
-    surface = orientedUpright(std::move(surface), orientation);
+    surface = orientedUpright(std::move(surface), decoded.orientation);
     if (surface.isNull())
-        return refuse(reason, qt_error_string(ENOMEM));
+        return Failure{qt_error_string(ENOMEM)};
     return surface;
 }
 
-// Picks the decoder by content; a camera's RAW format also by the file's suffix.
-std::optional<QImage> decodeDevice(QIODevice &device, const SizeAdmission &admit, QString *reason)
+Outcome<QImage> decodeDevice(QIODevice &device, const SizeAdmission &admit)
 {
     setUpReaderOnce();
     // Named for the message handler while this thread decodes; a file's name is the path as given.
@@ -142,19 +180,13 @@ std::optional<QImage> decodeDevice(QIODevice &device, const SizeAdmission &admit
     decodingPath = name;
     const auto forget = qScopeGuard([] { decodingPath.clear(); });
     const QByteArray head = device.peek(HeadBytes);
-    QImageIOHandler::Transformations orientation = QImageIOHandler::TransformationNone;
-    std::optional<QImage> decoded;
-    if (isHeif(head)) {
-        decoded = decodeHeif(device, admit, reason);
-    } else if (isCameraRaw(head, QFileInfo(name).suffix())) {
-        decoded = decodeCameraRaw(device, admit, reason);
-    } else {
-        QImageReader reader(&device);
-        decoded = decodeWithQt(reader, admit, reason, orientation);
-    }
+    const QString suffix = QFileInfo(name).suffix();
+    const FileFormat &format = *std::find_if(FileFormats.begin(), FileFormats.end(),
+                                             [&](const FileFormat &candidate) { return candidate.recognises(head, suffix); });
+    Outcome<Decoded> decoded = format.decode(device, admit);
     if (!decoded)
-        return std::nullopt;
-    return finished(std::move(*decoded), orientation, reason);
+        return Failure{decoded.reason()};
+    return finished(std::move(*decoded));
 }
 
 } // namespace
@@ -175,36 +207,36 @@ std::optional<FileIdentity> identityOf(const QFileDevice &opened)
     return identityFrom(info);
 }
 
-std::optional<QString> openForDecoding(QFile &file)
+Outcome<> openForDecoding(QFile &file)
 {
     const QString name = file.fileName();
     const QByteArray bytes = bytesOfName(name);
     struct stat info {};
     if (::stat(bytes.constData(), &info) == 0 && !S_ISREG(info.st_mode))
-        return QStringLiteral("not a regular file");
+        return Failure{QStringLiteral("not a regular file")};
     file.setProperty(NameProperty, name);
     // Opened here rather than by the reader, whose errors hide the system's reason. QFile would
     // turn a name that is not UTF-8 into another one, so such a file is opened by its bytes; as
     // QFile then forgets the name, its reader goes by the content alone, not the suffix first.
     if (QFile::encodeName(name) == bytes)
-        return file.open(QIODevice::ReadOnly) ? std::nullopt : std::optional(file.errorString());
+        return file.open(QIODevice::ReadOnly) ? Outcome<>() : Failure{file.errorString()};
     const int descriptor = ::open(bytes.constData(), O_RDONLY | O_CLOEXEC);
     if (descriptor < 0)
-        return qt_error_string(errno);
+        return Failure{qt_error_string(errno)};
     // The file owns the descriptor from here, opened or not.
     if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
-        return file.errorString();
-    return std::nullopt;
+        return Failure{file.errorString()};
+    return {};
 }
 
-std::optional<QImage> decodeImageFile(const QString &path, QString *reason, std::optional<FileIdentity> *identity)
+Outcome<QImage> decodeImageFile(const QString &path, std::optional<FileIdentity> *identity)
 {
     QFile file(path);
-    if (const std::optional<QString> failure = openForDecoding(file))
-        return refuse(reason, *failure);
+    if (const Outcome<> opened = openForDecoding(file); !opened)
+        return Failure{opened.reason()};
     if (identity)
         *identity = identityOf(file);
-    return decodeDevice(file, {}, reason);
+    return decodeDevice(file, {});
 }
 
 QString pathBeingDecoded()
@@ -212,16 +244,16 @@ QString pathBeingDecoded()
     return decodingPath;
 }
 
-std::optional<QImage> decodeImageData(const QByteArray &data)
+Outcome<QImage> decodeImageData(const QByteArray &data)
 {
     QBuffer buffer;
     buffer.setData(data);
     if (!buffer.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return decodeDevice(buffer, {}, nullptr);
+        return Failure{buffer.errorString()};
+    return decodeDevice(buffer, {});
 }
 
-std::optional<QImage> decodeImageDevice(QIODevice &device, const SizeAdmission &admit, QString *reason)
+Outcome<QImage> decodeImageDevice(QIODevice &device, const SizeAdmission &admit)
 {
-    return decodeDevice(device, admit, reason);
+    return decodeDevice(device, admit);
 }

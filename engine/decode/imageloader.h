@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/core/outcome.h"
 #include "engine/decode/decodelimits.h"
 
 #include <QByteArray>
@@ -28,13 +29,12 @@ std::optional<FileIdentity> identityOf(const QFileDevice &opened);
 
 // Decodes an image file to a Format_RGB32 surface: BMP, JPEG, GIF, PNG, TIFF, WebP, HEIC/HEIF
 // and camera RAW; colours converted to sRGB from an embedded profile, 16-bit samples rounded to
-// nearest, EXIF orientation applied, alpha composited over black, first frame of an animation. Only regular files are read (a named pipe would
-// block the decoder forever). nullopt for anything that does not decode; `reason` then says
-// why: the system's error (also when the memory for its pixels cannot be had), "not a regular
-// file", "too large" or "not a picture or damaged". `identity`, when given, receives the identity
+// nearest, EXIF orientation applied, alpha composited over black, first frame of an animation.
+// Only regular files are read (a named pipe would block the decoder forever). For anything that
+// does not decode, the Failure says why: the system's error (also when the memory for its pixels
+// cannot be had), "not a regular file", "too large" or "not a picture or damaged". `identity`, when given, receives the identity
 // of the file as opened, so a file swapped in after the open never matches it.
-std::optional<QImage> decodeImageFile(const QString &path, QString *reason = nullptr,
-                                      std::optional<FileIdentity> *identity = nullptr);
+Outcome<QImage> decodeImageFile(const QString &path, std::optional<FileIdentity> *identity = nullptr);
 
 // The file this thread is decoding, its path as given; empty between loads.
 // A message handler names with it the file a decoder's warning is about.
@@ -42,13 +42,13 @@ QString pathBeingDecoded();
 
 // The same decoding from bytes in memory. With no file name the format comes from the content
 // alone, where a file's suffix is tried first.
-std::optional<QImage> decodeImageData(const QByteArray &data);
+Outcome<QImage> decodeImageData(const QByteArray &data);
 
 // The same decoding from an opened device; for a file, its suffix is tried first as with a path.
 // The caller checks that a file is a regular one.
-std::optional<QImage> decodeImageDevice(QIODevice &device, const SizeAdmission &admit = {}, QString *reason = nullptr);
+Outcome<QImage> decodeImageDevice(QIODevice &device, const SizeAdmission &admit = {});
 
 // Opens the file for decoding if it is a regular one (a named pipe would block a decoder
 // forever); else why not, as decodeImageFile() says it. The file's name is a path as
 // engine/filenames.h carries it; one that is not UTF-8 gives a reader no suffix to try first.
-std::optional<QString> openForDecoding(QFile &file);
+Outcome<> openForDecoding(QFile &file);

@@ -81,16 +81,16 @@ bool isCameraRaw(QByteArrayView head, const QString &suffix)
     return false;
 }
 
-std::optional<QImage> decodeCameraRaw(QIODevice &device, const SizeAdmission &admit, QString *reason)
+Outcome<QImage> decodeCameraRaw(QIODevice &device, const SizeAdmission &admit)
 {
     const qint64 size = device.size();
     if (size > MaxRawFileBytes)
-        return refuse(reason, TooLarge);
+        return Failure{TooLarge};
     if (!device.seek(0))
-        return refuse(reason, Undecodable);
+        return Failure{Undecodable};
     QByteArray bytes = device.read(size);
     if (bytes.size() != size)
-        return refuse(reason, device.errorString().isEmpty() ? Undecodable : device.errorString());
+        return Failure{device.errorString().isEmpty() ? Undecodable : device.errorString()};
 
     auto raw = std::make_unique<LibRaw>(0);
     libraw_output_params_t &settings = raw->imgdata.params;
@@ -101,24 +101,24 @@ std::optional<QImage> decodeCameraRaw(QIODevice &device, const SizeAdmission &ad
     raw->set_progress_handler(stopWhenReadsFail, &device);
     int error = raw->open_buffer(bytes.data(), std::size_t(bytes.size()));
     if (error != LIBRAW_SUCCESS)
-        return refuse(reason, reasonFor(error, {}));
+        return Failure{reasonFor(error, {})};
 
     // Unpacking takes the sensor's full size, developing the visible part: both must fit.
     const libraw_image_sizes_t &sizes = raw->imgdata.sizes;
     const QSize announced(sizes.width, sizes.height);
     if (!admitted(announced, admit) || !admitted(QSize(sizes.raw_width, sizes.raw_height), {}))
-        return refuse(reason, TooLarge);
+        return Failure{TooLarge};
     if ((error = raw->unpack()) != LIBRAW_SUCCESS || (error = raw->dcraw_process()) != LIBRAW_SUCCESS)
-        return refuse(reason, reasonFor(error, announced));
+        return Failure{reasonFor(error, announced)};
     const std::unique_ptr<libraw_processed_image_t, ProcessedImageFree> developed(raw->dcraw_make_mem_image(&error));
     if (!developed)
-        return refuse(reason, reasonFor(error, announced));
+        return Failure{reasonFor(error, announced)};
     if (developed->type != LIBRAW_IMAGE_BITMAP || developed->colors != 3 || developed->bits != 16)
-        return refuse(reason, Undecodable);
+        return Failure{Undecodable};
 
     QImage picture(developed->width, developed->height, QImage::Format_RGBX64);
     if (picture.isNull())
-        return refuse(reason, qt_error_string(ENOMEM));
+        return Failure{qt_error_string(ENOMEM)};
     const auto *samples = reinterpret_cast<const quint16 *>(developed->data);
     for (int y = 0; y < picture.height(); ++y) {
         auto *row = reinterpret_cast<quint16 *>(picture.scanLine(y));

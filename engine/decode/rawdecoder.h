@@ -1,12 +1,12 @@
 #pragma once
 
+#include "engine/core/outcome.h"
 #include "engine/decode/decodelimits.h"
 
 #include <QByteArrayView>
 #include <QImage>
 #include <QString>
 
-#include <optional>
 
 class QIODevice;
 
@@ -19,7 +19,7 @@ bool isCameraRaw(QByteArrayView head, const QString &suffix);
 // Develops a camera RAW file as a camera would show it: the camera's white balance, AHD
 // demosaic, sRGB, 16 bits per channel (Format_RGBX64, tagged sRGB), the camera's orientation
 // applied. Reads the whole file into memory first, at most MaxRawFileBytes.
-std::optional<QImage> decodeCameraRaw(QIODevice &device, const SizeAdmission &admit, QString *reason);
+Outcome<QImage> decodeCameraRaw(QIODevice &device, const SizeAdmission &admit);
 
 // The largest RAW files are medium-format ones of about 250 MB.
 inline constexpr qint64 MaxRawFileBytes = 512LL << 20;

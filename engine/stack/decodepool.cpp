@@ -76,20 +76,22 @@ Decoded decodeAhead(DecodePool::Run &run, const QString &path)
 {
     Decoded decoded;
     CancellableFile file(path, run.cancelled);
-    if (std::optional<QString> failure = openForDecoding(file)) {
-        decoded.loaded.failure = std::move(*failure);
+    if (const Outcome<> opened = openForDecoding(file); !opened) {
+        decoded.loaded.failure = opened.reason();
         decoded.identity = identityOf(path);
         return decoded;
     }
     decoded.identity = identityOf(file);
     if (!decoded.identity)
         return decoded;
-    std::optional<QImage> frame = run.decoder(
-        file, [&](QSize announced) { return reserveRoom(run.room, announced, decoded); }, &decoded.loaded.failure);
-    if (frame && run.aligner)
+    Outcome<QImage> frame
+        = run.decoder(file, [&](QSize announced) { return reserveRoom(run.room, announced, decoded); });
+    if (!frame)
+        decoded.loaded.failure = frame.reason();
+    else if (run.aligner)
         decoded.loaded = run.aligner(std::move(*frame));
     else
-        decoded.loaded.picture = std::move(frame);
+        decoded.loaded.picture = std::move(*frame);
     return decoded;
 }
 
@@ -280,12 +282,16 @@ LoadedPicture FramesAhead::decodeNow(const QString &path) const
 {
     LoadedPicture loaded;
     QFile file(path);
-    if (std::optional<QString> failure = openForDecoding(file)) {
-        loaded.failure = std::move(*failure);
+    if (const Outcome<> opened = openForDecoding(file); !opened) {
+        loaded.failure = opened.reason();
         return loaded;
     }
-    loaded.picture = m_run->decoder(file, {}, &loaded.failure);
-    if (loaded.picture && m_run->aligner)
-        return m_run->aligner(std::move(*loaded.picture));
+    Outcome<QImage> frame = m_run->decoder(file, {});
+    if (!frame)
+        loaded.failure = frame.reason();
+    else if (m_run->aligner)
+        return m_run->aligner(std::move(*frame));
+    else
+        loaded.picture = std::move(*frame);
     return loaded;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/align/coverage.h"
+#include "engine/core/outcome.h"
 #include "engine/core/workerpool.h"
 #include "engine/decode/decodelimits.h"
 
@@ -31,8 +32,7 @@ struct LoadedPicture {
 
 // Decodes one opened regular file, saying why where it gives no picture. Reads fail once the
 // file's run is cancelled, which is the only way to cut a QImageReader::read short.
-using FrameDecoder =
-    std::function<std::optional<QImage>(QIODevice &file, const SizeAdmission &admit, QString *reason)>;
+using FrameDecoder = std::function<Outcome<QImage>(QIODevice &file, const SizeAdmission &admit)>;
 
 // Makes a decoded frame the one stacked, warped into a reference's grid, or says why it cannot be.
 using FrameAligner = std::function<LoadedPicture(QImage decoded)>;

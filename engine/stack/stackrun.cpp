@@ -26,8 +26,9 @@ FrameAligner alignerTo(const QImage &reference)
     auto features = std::make_shared<const AlignmentReference>(reference);
     return [features](QImage decoded) {
         LoadedPicture aligned;
-        const std::optional<Homography> toFrame = features->align(decoded, &aligned.failure);
+        const Outcome<Homography> toFrame = features->align(decoded);
         if (!toFrame) {
+            aligned.failure = toFrame.reason();
             aligned.unaligned = true;
             return aligned;
         }

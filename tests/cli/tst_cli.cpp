@@ -26,7 +26,7 @@
 
 namespace {
 
-struct Outcome {
+struct ToolRun {
     int exitCode = -1;
     QByteArray out;
     QByteArray err;
@@ -40,7 +40,7 @@ struct ChildSetup {
     QString cache;
 };
 
-Outcome runProgram(const QString &program, const QStringList &arguments, const QString &workingDir,
+ToolRun runProgram(const QString &program, const QStringList &arguments, const QString &workingDir,
                    const ChildSetup &setup = {})
 {
     QProcess child;
@@ -57,7 +57,7 @@ Outcome runProgram(const QString &program, const QStringList &arguments, const Q
         child.start(QStringLiteral("prlimit"), setup.limits + QStringList{QStringLiteral("--"), program} + arguments);
     child.write(setup.input);
     child.closeWriteChannel();
-    Outcome outcome;
+    ToolRun outcome;
     if (!child.waitForFinished(60000) || child.exitStatus() != QProcess::NormalExit) {
         child.kill();
         child.waitForFinished();
@@ -69,14 +69,14 @@ Outcome runProgram(const QString &program, const QStringList &arguments, const Q
     return outcome;
 }
 
-Outcome runCli(const QStringList &arguments, const QString &workingDir, const ChildSetup &setup = {})
+ToolRun runCli(const QStringList &arguments, const QString &workingDir, const ChildSetup &setup = {})
 {
     return runProgram(QStringLiteral(OMBRELUX_CLI), arguments, workingDir, setup);
 }
 
 // QProcess would replace the bytes of an argument that is not UTF-8; the shell's printf hands
 // them to the tool as they are.
-Outcome runCliWithBytes(const QList<QByteArray> &arguments, const QString &workingDir)
+ToolRun runCliWithBytes(const QList<QByteArray> &arguments, const QString &workingDir)
 {
     QString script = QStringLiteral("exec \"$0\"");
     for (const QByteArray &argument : arguments) {
@@ -426,7 +426,7 @@ void CliTest::median()
             QVERIFY(frames.back().save(path));
         }
     }
-    const Outcome run = runCli(QStringList{"median", "-o", output} + names, m_dir.path());
+    const ToolRun run = runCli(QStringList{"median", "-o", output} + names, m_dir.path());
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.err, QByteArray());
     QCOMPARE(run.out, QByteArray());
@@ -469,7 +469,7 @@ void CliTest::stackModes()
     const QStringList given = frames == u"list"    ? QStringList{"@frames.txt"}
                               : frames == u"stdin" ? QStringList{"@-"}
                                                    : names;
-    const Outcome run = runCli(QStringList{"stack"} + options + QStringList{"-o", "out.png"} + given, dir.path(),
+    const ToolRun run = runCli(QStringList{"stack"} + options + QStringList{"-o", "out.png"} + given, dir.path(),
                                {.input = frames == u"stdin" ? list : QByteArray()});
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.err, QByteArray());
@@ -484,7 +484,7 @@ void CliTest::manyFramesFoldInBoundedMemory()
     frame.fill(qRgb(90, 120, 30));
     QVERIFY(frame.save(dir.filePath("frame.jpg"), "jpg", 90));
     writeFile(dir.filePath("frames.txt"), QByteArray("frame.jpg\n").repeated(400));
-    const Outcome run = runCli({"stack", "--mode", "max", "-o", "max.bmp", "@frames.txt"}, dir.path());
+    const ToolRun run = runCli({"stack", "--mode", "max", "-o", "max.bmp", "@frames.txt"}, dir.path());
     QCOMPARE(run.exitCode, 0);
     // The largest child this test has waited for; the earlier ones held far less.
     rusage children{};
@@ -522,7 +522,7 @@ void CliTest::alignedBurst()
         QVERIFY(filledPicture(size.width(), size.height(), qRgb(90, 90, 90)).save(dir.filePath(names[2])));
     }
     const QStringList before = entriesOf(dir.path());
-    const Outcome aligned = runCli(command + QStringList{"--align", "-o", "aligned.png"} + names, dir.path());
+    const ToolRun aligned = runCli(command + QStringList{"--align", "-o", "aligned.png"} + names, dir.path());
     if (flatFrame) {
         QCOMPARE(aligned.exitCode, 1);
         QVERIFY2(QRegularExpression(R"(^ombrelux-cli: cannot align frame flat\.png: too few matching features \(\d+ of \d+ needed\)\n$)")
@@ -534,7 +534,7 @@ void CliTest::alignedBurst()
     }
     QCOMPARE(aligned.exitCode, 0);
     QCOMPARE(aligned.err, QByteArray());
-    const Outcome asShot = runCli(command + QStringList{"-o", "as-shot.png"} + names, dir.path());
+    const ToolRun asShot = runCli(command + QStringList{"-o", "as-shot.png"} + names, dir.path());
     QCOMPARE(asShot.exitCode, 0);
     // Beyond the largest move every frame covers the pixel.
     const double error = interiorError(readResult(dir.filePath("aligned.png")), scene, 24);
@@ -558,7 +558,7 @@ void CliTest::subtract()
     const QImage second = randomPicture(secondSize.width(), secondSize.height(), 12);
     QVERIFY(image.save(m_dir.filePath("image.png")));
     QVERIFY(second.save(m_dir.filePath("second.bmp")));
-    const Outcome run = runCli({"subtract", "-o", "difference.png", "image.png", "second.bmp"}, m_dir.path());
+    const ToolRun run = runCli({"subtract", "-o", "difference.png", "image.png", "second.bmp"}, m_dir.path());
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.err + run.out, QByteArray());
     const UnitsPerPixel units;
@@ -582,7 +582,7 @@ void CliTest::brighten()
     const QImage image = randomPicture(9, 7, 21);
     QVERIFY(image.save(m_dir.filePath("bright.bmp")));
     // The output names the input: it is read whole before it is replaced.
-    const Outcome run = runCli(QStringList{"brighten", "--quiet"} + passes + QStringList{"-o", "bright.bmp", "bright.bmp"},
+    const ToolRun run = runCli(QStringList{"brighten", "--quiet"} + passes + QStringList{"-o", "bright.bmp", "bright.bmp"},
                                m_dir.path());
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.err + run.out, QByteArray());
@@ -611,7 +611,7 @@ void CliTest::outputFormats()
     QVERIFY(randomPicture(6, 5, 31).save(m_dir.filePath("source.bmp")));
     QFETCH(int, tolerance);
     QFETCH(bool, srgb);
-    const Outcome run = runCli({"brighten", "-o", output, "source.bmp"}, m_dir.path());
+    const ToolRun run = runCli({"brighten", "-o", output, "source.bmp"}, m_dir.path());
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.err, QByteArray());
     QCOMPARE(contents(m_dir.filePath(output)).left(magic.size()), magic);
@@ -674,12 +674,12 @@ void CliTest::captureMetadata()
     QCOMPARE(runTool("exiv2", {"-M", "set Exif.Image.Model Second Camera", second}), QString());
     if (exif == u"truncated")
         writeFile(first, withTruncatedExif(contents(first)));
-    const std::optional<QImage> frame = decodeImageFile(first);
+    const Outcome<QImage> frame = decodeImageFile(first);
     QVERIFY(frame);
 
     const bool brighten = command.first() == u"brighten";
     const QStringList frames = brighten ? QStringList{"first.jpg"} : QStringList{"first.jpg", "second.jpg"};
-    const Outcome run = runCli(command + QStringList{"-o", output} + frames, dir.path());
+    const ToolRun run = runCli(command + QStringList{"-o", output} + frames, dir.path());
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.err, QByteArray());
     const QString written = dir.filePath(output);
@@ -787,7 +787,7 @@ void CliTest::failures()
     keep.close();
     const QStringList before = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
 
-    const Outcome run = runCli(arguments, dir.path());
+    const ToolRun run = runCli(arguments, dir.path());
     QCOMPARE(run.exitCode, exitCode);
     QCOMPARE(run.out, QByteArray());
     QVERIFY2(everyLinePrefixed(run.err), run.err.constData());
@@ -801,7 +801,7 @@ void CliTest::qtWarningsNameTheFile()
 {
     // libjpeg fills what is missing with grey and warns: the load succeeds, the warning names the file.
     writeFile(m_dir.filePath("truncated.jpg"), firstHalfOfJpeg(51));
-    const Outcome run = runCli({"brighten", "-o", "truncated.bmp", "truncated.jpg"}, m_dir.path());
+    const ToolRun run = runCli({"brighten", "-o", "truncated.bmp", "truncated.jpg"}, m_dir.path());
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(run.err.startsWith("ombrelux-cli: truncated.jpg: "), run.err.constData());
     QVERIFY2(everyLinePrefixed(run.err), run.err.constData());
@@ -849,7 +849,7 @@ void CliTest::decoderMessages()
     QVERIFY(first.save(dir.filePath("first.bmp")));
     writeFile(dir.filePath("wide.png"), withBadCrc(pngWithText({1600, 1200}), "tEXt"));
 
-    const Outcome run = runCli(arguments, dir.path());
+    const ToolRun run = runCli(arguments, dir.path());
     QCOMPARE(run.exitCode, exitCode);
     for (const QByteArray &line : run.err.trimmed().split('\n'))
         QVERIFY2(line.startsWith("ombrelux-cli: ") && line.contains(damaged.toLocal8Bit()), run.err.constData());
@@ -889,7 +889,7 @@ void CliTest::namesKeepTheirBytes()
         if (present)
             made.names << writePictureAs(frames.back(), dir.path(), input);
     }
-    const Outcome run = runCliWithBytes(QList<QByteArray>{command, "-o", output} + inputs, dir.path());
+    const ToolRun run = runCliWithBytes(QList<QByteArray>{command, "-o", output} + inputs, dir.path());
     QCOMPARE(run.exitCode, present ? 0 : 1);
     QVERIFY2(run.err.contains(message), run.err.constData());
     if (!present)
@@ -930,7 +930,7 @@ void CliTest::memoryRunsOut()
     QVERIFY(keep.open(QIODevice::WriteOnly) && keep.write(kept) == kept.size());
     keep.close();
 
-    const Outcome run = runCli(QStringList{"median", "--quiet", "-o", "keep.bmp"} + names, dir.path(),
+    const ToolRun run = runCli(QStringList{"median", "--quiet", "-o", "keep.bmp"} + names, dir.path(),
                                {.limits = addressSpace(mib), .cache = cache.path()});
     QCOMPARE(entriesOf(cache.path()), QStringList());
     if (run.exitCode == 0) {
@@ -960,7 +960,7 @@ void CliTest::helpAndVersion()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QByteArray, start);
-    const Outcome run = runCli(arguments, m_dir.path());
+    const ToolRun run = runCli(arguments, m_dir.path());
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(run.out.startsWith(start), run.out.constData());
     QCOMPARE(run.err, QByteArray());

@@ -33,14 +33,13 @@ int main(int argc, char *argv[])
         std::fputs("usage: loadprobe [--no-hash] FILE\n", stderr);
         return 2;
     }
-    QString reason;
-    const std::optional<QImage> picture = decodeImageFile(QString::fromLocal8Bit(argv[argc - 1]), &reason);
+    const Outcome<QImage> picture = decodeImageFile(QString::fromLocal8Bit(argv[argc - 1]));
     if (picture && hash)
         std::printf("ok %dx%d %s\n", picture->width(), picture->height(), rgbSha256(*picture).constData());
     else if (picture)
         std::printf("ok %dx%d\n", picture->width(), picture->height());
     else
-        std::printf("fail %s\n", qPrintable(reason));
+        std::printf("fail %s\n", qPrintable(picture.reason()));
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("rss %ld\n", usage.ru_maxrss);

@@ -73,9 +73,8 @@ void AlignmentTest::recoversKnownTransforms_data()
 void AlignmentTest::recoversKnownTransforms()
 {
     QFETCH(Homography, truth);
-    QString reason;
-    const std::optional<Homography> found = m_reference->align(sceneFrame(Area, inverted(truth)), &reason);
-    QVERIFY2(found, qPrintable(reason));
+    const Outcome<Homography> found = m_reference->align(sceneFrame(Area, inverted(truth)));
+    QVERIFY2(found, found ? "" : qPrintable(found.reason()));
     const double error = cornerError(*found, truth, Area);
     QVERIFY2(error < 0.5, qPrintable(QString::number(error)));
 }
@@ -90,8 +89,9 @@ void AlignmentTest::refusesFramesWithoutMatches_data()
 void AlignmentTest::refusesFramesWithoutMatches()
 {
     QFETCH(QImage, frame);
-    QString reason;
-    QVERIFY(!m_reference->align(frame, &reason));
+    const Outcome<Homography> found = m_reference->align(frame);
+    QVERIFY(!found);
+    const QString reason = found.reason();
     QVERIFY2(QRegularExpression(R"(^too few matching features \(\d+ of \d+ needed\)$)").match(reason).hasMatch(),
              qPrintable(reason));
 }
@@ -171,10 +171,10 @@ void AlignmentTest::threadsShareOneReference()
         QImage warped;
     };
     const auto alignAndWarp = [this, &frames](std::size_t i) {
-        Result result{m_reference->align(frames[i], nullptr), {}};
-        if (result.toFrame)
-            if (const std::optional<WarpedFrame> warped = warpFrame(frames[i], *result.toFrame, Area))
-                result.warped = warped->picture;
+        Result result;
+        if (const Outcome<Homography> toFrame = m_reference->align(frames[i]))
+            if (const std::optional<WarpedFrame> warped = warpFrame(frames[i], *toFrame, Area))
+                result = {*toFrame, warped->picture};
         return result;
     };
     std::vector<Result> alone, together(frames.size());

@@ -90,7 +90,7 @@ void TestCorpus::group()
             }
             size = child.size;
             sha = child.sha256;
-        } else if (const std::optional<QImage> picture = decodeImageFile(path)) {
+        } else if (const Outcome<QImage> picture = decodeImageFile(path)) {
             if (picture->format() != QImage::Format_RGB32)
                 failures << name + QStringLiteral(": format %1, not RGB32").arg(picture->format());
             size = picture->size();

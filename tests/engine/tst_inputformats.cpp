@@ -109,11 +109,10 @@ QImage withAlpha(QImage picture)
 
 QImage loaded(const QString &path)
 {
-    QString reason;
-    const std::optional<QImage> picture = decodeImageFile(path, &reason);
+    const Outcome<QImage> picture = decodeImageFile(path);
     if (!picture)
-        qWarning("%s: %s", qPrintable(path), qPrintable(reason));
-    return picture.value_or(QImage());
+        qWarning("%s: %s", qPrintable(path), qPrintable(picture.reason()));
+    return picture ? *picture : QImage();
 }
 
 // The bytes a file holds, no colour converted, not turned upright.

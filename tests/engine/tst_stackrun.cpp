@@ -59,17 +59,17 @@ QImage referenceStack(const Pictures &pictures)
     return medians;
 }
 
-struct Outcome {
+struct StackEnd {
     std::optional<QString> added;    // the first reason add() gave
     std::optional<QString> finished; // what finish() gave
 };
 
 // Frames the caller brings itself, added in order while none fails, then finished into `surface`.
-Outcome stack(const Pictures &pictures, const StackResources &resources, QImage &surface)
+StackEnd stack(const Pictures &pictures, const StackResources &resources, QImage &surface)
 {
     StackRun run(Area, QStringList(qsizetype(pictures.size())), resources);
     Q_ASSERT(!run.refusal());
-    Outcome outcome;
+    StackEnd outcome;
     for (std::size_t i = 0; i < pictures.size() && !outcome.added; ++i)
         outcome.added = run.add(int(i), pictures[i]);
     outcome.finished = run.finish(surface);
@@ -123,7 +123,7 @@ void StackRunTest::faultReachesCaller()
     QImage surface = before.copy();
     const QTemporaryDir scratch;
     FailingIo io(kind, failAt, error);
-    const Outcome outcome = stack(pictures, {.memory = bands(), .scratchFolder = scratch.path(), .io = &io}, surface);
+    const StackEnd outcome = stack(pictures, {.memory = bands(), .scratchFolder = scratch.path(), .io = &io}, surface);
 
     QCOMPARE(entriesOf(scratch.path()), QStringList());
     QCOMPARE(openFilesIn(scratch.path()), 0);

@@ -95,7 +95,7 @@ bool sameBytes(const QImage &a, const QImage &b)
 void fuzzLoader(const std::uint8_t *data, std::size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
-    const std::optional<QImage> picture = decodeImageData(bytes);
+    const Outcome<QImage> picture = decodeImageData(bytes);
     if (!picture)
         return;
     check(!picture->isNull(), "loader: null picture");
@@ -150,7 +150,7 @@ void checkSave(const QImage &surface, int capByte)
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     check(writeBmp(surface, buffer), "save: write to memory failed");
-    const std::optional<QImage> reloaded = decodeImageData(buffer.data());
+    const Outcome<QImage> reloaded = decodeImageData(buffer.data());
     check(reloaded && sameBytes(*reloaded, surface), "save: reload differs");
 
     // Any cut short of the whole file must be reported, or the user loses the picture.

@@ -70,7 +70,7 @@ void SavingTest::roundTripIsExact()
     const QString path = dir.filePath("out.bmp");
     QCOMPARE(writeBmpFile(picture, path), std::nullopt);
     QCOMPARE(contents(path).left(2), QByteArray("BM"));
-    const std::optional<QImage> loaded = decodeImageFile(path);
+    const Outcome<QImage> loaded = decodeImageFile(path);
     QVERIFY(loaded);
     QCOMPARE(*loaded, picture);
 }

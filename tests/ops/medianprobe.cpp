@@ -58,7 +58,7 @@ int main(int argc, char *argv[])
     }
     FakeHost host;
     host.paths = arguments;
-    if (std::optional<QImage> first = decodeImageFile(arguments[0]))
+    if (Outcome<QImage> first = decodeImageFile(arguments[0]))
         host.setCanvas(std::move(*first));
     if (headroom) {
         const rlimit limit{vmData() + *headroom, RLIM_INFINITY};

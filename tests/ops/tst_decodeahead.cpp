@@ -28,7 +28,7 @@ public:
 
     FrameDecoder decoder()
     {
-        return [this](QIODevice &file, const SizeAdmission &admit, QString *reason) {
+        return [this](QIODevice &file, const SizeAdmission &admit) {
             const QString name = QFileInfo(static_cast<QFile &>(file).fileName()).fileName();
             const bool onWorker = std::this_thread::get_id() != m_runThread;
             if (!onWorker)
@@ -36,12 +36,12 @@ public:
             if (onWorker && name == m_held) {
                 entered.count_down();
                 release.wait();
-                std::optional<QImage> picture = decodeImageDevice(file, admit, reason);
-                heldDecoded = picture.has_value();
+                Outcome<QImage> picture = decodeImageDevice(file, admit);
+                heldDecoded = bool(picture);
                 finished.count_down();
                 return picture;
             }
-            return decodeImageDevice(file, admit, reason);
+            return decodeImageDevice(file, admit);
         };
     }
 
@@ -232,10 +232,10 @@ void DecodeAheadTest::firstEntryOnCanvas()
     QFETCH(int, median);
     std::mutex mutex;
     QStringList decoded;
-    const FrameDecoder recording = [&](QIODevice &file, const SizeAdmission &admit, QString *reason) {
+    const FrameDecoder recording = [&](QIODevice &file, const SizeAdmission &admit) {
         const std::lock_guard lock(mutex);
         decoded << QFileInfo(static_cast<QFile &>(file).fileName()).fileName();
-        return decodeImageDevice(file, admit, reason);
+        return decodeImageDevice(file, admit);
     };
     FakeHost host;
     host.paths = {frame("a.bmp", red(10)), frame("b.bmp", red(20)), frame("c.bmp", red(30))};
