@@ -42,15 +42,15 @@ FrameTaken takeFrame(StackRun &run, StackSpec &spec, const StackEvents &events, 
 StackResult finishOnto(StackRun &run, const StackEvents &events, QSize area)
 {
     if (events.surface) {
-        if (const std::optional<QString> failure = run.finish(events.surface()))
-            return failed(*failure);
+        if (const Outcome<> finished = run.finish(events.surface()); !finished)
+            return failed(finished.reason());
         return {};
     }
     QImage stacked(area, QImage::Format_RGB32);
     if (stacked.isNull() && !area.isEmpty())
         return failed(qt_error_string(ENOMEM));
-    if (const std::optional<QString> failure = run.finish(stacked))
-        return failed(*failure);
+    if (const Outcome<> finished = run.finish(stacked); !finished)
+        return failed(finished.reason());
     return {StackResult::Kind::Done, {}, std::move(stacked)};
 }
 
@@ -80,8 +80,8 @@ StackResult runStack(StackSpec spec, const StackEvents &events, const StackResou
         if (choice.kind == FrameChoice::Kind::Stop)
             return {StackResult::Kind::Stopped, {}, {}};
         if (choice.kind == FrameChoice::Kind::Stack) {
-            if (const std::optional<QString> failure = run.add(i, std::exchange(choice.picture, QImage()), coverage))
-                return failed(*failure);
+            if (const Outcome<> added = run.add(i, std::exchange(choice.picture, QImage()), coverage); !added)
+                return failed(added.reason());
         }
         if (events.frameDone)
             events.frameDone(i);

@@ -106,7 +106,7 @@ void StackRun::startFaulting()
     m_faulting = faultInPlanes(*m_planes, m_count);
 }
 
-std::optional<QString> StackRun::add(int index, const QImage &frame, const std::optional<Coverage> &coverage)
+Outcome<> StackRun::add(int index, const QImage &frame, const std::optional<Coverage> &coverage)
 {
     if (m_coverage) {
         if (coverage)
@@ -117,13 +117,13 @@ std::optional<QString> StackRun::add(int index, const QImage &frame, const std::
     if (m_running) {
         // Without a coverage the frame is in the grid already and gives every pixel.
         m_running->add(frame, coverage ? &*coverage : nullptr);
-        return std::nullopt;
+        return {};
     }
     startFaulting();
     if (m_planes->copyImage(index, frame))
-        return std::nullopt;
+        return {};
     endLoading();
-    return qt_error_string(m_planes->error());
+    return Failure{qt_error_string(m_planes->error())};
 }
 
 void StackRun::endLoading()
@@ -135,25 +135,25 @@ void StackRun::endLoading()
     m_faulting = {};
 }
 
-std::optional<QString> StackRun::finish(QImage &surface)
+Outcome<> StackRun::finish(QImage &surface)
 {
     endLoading();
     if (m_running) {
         const bool done = m_running->paint(surface, m_coverage ? &*m_coverage : nullptr);
         m_running.reset();
-        return done ? std::nullopt : std::optional(qt_error_string(ENOMEM));
+        return done ? Outcome<>() : Failure{qt_error_string(ENOMEM)};
     }
     // Planes on disk can fail part-way; they paint a copy, which replaces the surface whole.
     const bool spilled = m_planes->spilled();
     QImage painted = spilled ? surface.copy() : QImage();
     if (spilled && painted.isNull() && !surface.isNull())
-        return qt_error_string(ENOMEM);
+        return Failure{qt_error_string(ENOMEM)};
     const bool done = m_planes->paint(spilled ? painted : surface, m_options, m_coverage ? &*m_coverage : nullptr);
     const int error = m_planes->error();
     m_planes.reset();
     if (!done)
-        return qt_error_string(error);
+        return Failure{qt_error_string(error)};
     if (spilled)
         surface = std::move(painted);
-    return std::nullopt;
+    return {};
 }

@@ -2,6 +2,7 @@
 
 #include "engine/align/alignment.h"
 #include "engine/align/coverage.h"
+#include "engine/core/outcome.h"
 #include "engine/core/workerpool.h"
 #include "engine/stack/decodepool.h"
 #include "engine/decode/imageloader.h"
@@ -50,16 +51,16 @@ public:
     // Stores frame `index`: its part inside the area, black beyond a smaller frame's edges. In an
     // aligned run, only what its coverage covers; without one, the frame is in the reference's
     // grid already and covers it whole. A frame never added there gives no samples.
-    // nullopt, or the system's reason (strerror) why the run is over.
-    std::optional<QString> add(int index, const QImage &frame, const std::optional<Coverage> &coverage = std::nullopt);
+    // Or the system's reason (strerror) why the run is over.
+    Outcome<> add(int index, const QImage &frame, const std::optional<Coverage> &coverage = std::nullopt);
 
     // Frees what loading holds (frames read ahead, kept buffers, the fault-in worker), so that
     // nothing of it reaches a later run. finish() does it too.
     void endLoading();
 
     // Paints the stacked values over the part of `surface` inside the area and frees what the
-    // run holds; nullopt, or the reason, with the surface left as it was.
-    std::optional<QString> finish(QImage &surface);
+    // run holds; or the reason, with the surface left as it was.
+    Outcome<> finish(QImage &surface);
 
 private:
     void startFaulting();
