@@ -1,7 +1,7 @@
 #include "app/form1.h"
 
 #include "app/desktop.h"
-#include "engine/stack/modetable.h"
+#include "engine/stack/stack.h"
 #include "imaging/commondialog.h"
 #include "imaging/imagelist.h"
 #include "imaging/panning.h"

@@ -1,7 +1,7 @@
 #include "cli/commandline.h"
 
 #include "cli/framelist.h"
-#include "engine/stack/modetable.h"
+#include "engine/stack/stack.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/write/outputformat.h"
-#include "engine/stack/stackmode.h"
+#include "engine/stack/stack.h"
+#include "engine/write/write.h"
 
 #include <QString>
 #include <QStringList>

@@ -3,12 +3,9 @@
 #include "cli/commandline.h"
 #include "cli/console.h"
 #include "cli/framelist.h"
-#include "engine/write/capturemetadata.h"
-#include "engine/core/filenames.h"
-#include "engine/decode/imageloader.h"
-#include "engine/stack/pointops.h"
-#include "engine/stack/modetable.h"
-#include "engine/stack/runstack.h"
+#include "engine/decode/decode.h"
+#include "engine/stack/stack.h"
+#include "engine/write/write.h"
 
 #include <algorithm>
 #include <cerrno>

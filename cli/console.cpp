@@ -1,7 +1,6 @@
 #include "cli/console.h"
 
-#include "engine/core/filenames.h"
-#include "engine/decode/imageloader.h"
+#include "engine/decode/decode.h"
 
 #include <QSet>
 

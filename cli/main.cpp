@@ -1,8 +1,8 @@
 #include "cli/commandline.h"
 #include "cli/commands.h"
 #include "cli/console.h"
-#include "engine/core/filenames.h"
-#include "engine/core/workerpool.h"
+#include "engine/decode/decode.h"
+#include "engine/stack/stack.h"
 
 #include <QCoreApplication>
 

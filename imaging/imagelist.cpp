@@ -1,6 +1,6 @@
 #include "imaging/imagelist.h"
 
-#include "engine/core/filenames.h"
+#include "engine/decode/decode.h"
 #include "imaging/commondialog.h"
 #include "imaging/picturebox.h"
 

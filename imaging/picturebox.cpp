@@ -1,6 +1,6 @@
 #include "imaging/picturebox.h"
 
-#include "engine/decode/imageloader.h"
+#include "engine/decode/decode.h"
 #include "imaging/scaleunits.h"
 
 #include <QPaintEvent>

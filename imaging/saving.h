@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/write/atomicsave.h"
+#include "engine/write/write.h"
 
 #include <QImage>
 #include <QString>

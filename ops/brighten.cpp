@@ -1,6 +1,6 @@
 #include "ops/brighten.h"
 
-#include "engine/stack/pointops.h"
+#include "engine/stack/stack.h"
 #include "ops/ophost.h"
 
 void runBrightening(OpHost &host)

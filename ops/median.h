@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/stack/runstack.h"
+#include "engine/stack/stack.h"
 
 class OpHost;
 

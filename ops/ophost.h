@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/decode/imageloader.h"
+#include "engine/decode/decode.h"
 
 #include <QImage>
 #include <QString>

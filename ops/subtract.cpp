@@ -1,7 +1,7 @@
 #include "ops/subtract.h"
 
-#include "engine/decode/imageloader.h"
-#include "engine/stack/pointops.h"
+#include "engine/decode/decode.h"
+#include "engine/stack/stack.h"
 #include "ops/ophost.h"
 
 void runSubtraction(OpHost &host, const PathQuestion &askPath)
