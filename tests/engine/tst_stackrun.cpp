@@ -1,3 +1,4 @@
+#include "engine/stack/runstack.h"
 #include "engine/stack/stackrun.h"
 #include "reference/exchangesortmedian.h"
 #include "support/failingio.h"
@@ -6,6 +7,8 @@
 
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/statfs.h>
 
 #include <cerrno>
 #include <cstring>
@@ -18,7 +21,14 @@ private slots:
     void faultReachesCaller_data();
     void faultReachesCaller();
     void failingDiskReachesCaller();
+    void spilledMatchesInMemory_data();
+    void spilledMatchesInMemory();
+    void unfitScratchFolderRefuses_data();
+    void unfitScratchFolderRefuses();
+    void tooSmallFileSystemRefuses();
 };
+
+Q_DECLARE_METATYPE(Pictures)
 
 namespace {
 
@@ -34,12 +44,32 @@ Pictures frames()
     return pictures;
 }
 
-// Twice a band beyond the room for decoding (12 bytes a pixel), so the planes spill.
 MemoryProbe bands()
 {
-    const auto width = std::uint64_t(Area.width());
-    const std::uint64_t budget = 12u * width * std::uint64_t(Area.height()) + 2u * BandRows * 3u * FrameCount * width;
-    return [budget] { return std::optional<std::uint64_t>(budget); };
+    return spillingInBands(BandRows, Area, FrameCount);
+}
+
+// Files stacked from their paths as the batch tool does, a frame that does not load left out;
+// `frameDone` sees each frame's turn end.
+StackResult stackFiles(const QStringList &paths, QSize area, const StackResources &resources,
+                       const std::function<void(int)> &frameDone = {})
+{
+    StackSpec spec{.area = area};
+    for (const QString &path : paths)
+        spec.frames.push_back({path, {}});
+    StackEvents events;
+    events.frameTaken = [](FrameTaken &frame) {
+        if (!frame.picture)
+            return FrameChoice{FrameChoice::Kind::LeaveOut, {}};
+        return FrameChoice{FrameChoice::Kind::Stack, std::move(*frame.picture)};
+    };
+    events.frameDone = frameDone;
+    return runStack(std::move(spec), events, resources);
+}
+
+QString notEnoughMemory(int count, QSize area)
+{
+    return QStringLiteral("Not enough memory to stack %1 images of %2 x %3 pixels.").arg(count).arg(area.width()).arg(area.height());
 }
 
 QImage referenceStack(const Pictures &pictures)
@@ -172,6 +202,99 @@ void StackRunTest::failingDiskReachesCaller()
     QCOMPARE_PIXELS(surface, before);
     QCOMPARE(openFilesIn(disk.path()), 0);
     QCOMPARE(entriesOf(disk.path()), entries);
+}
+
+void StackRunTest::spilledMatchesInMemory_data()
+{
+    QTest::addColumn<QSize>("area");
+    QTest::addColumn<Pictures>("pictures");
+    QTest::addColumn<int>("bandRows");
+    const auto random = [](int w, int h, std::uint32_t seed) { return randomPicture(w, h, seed); };
+    QTest::newRow("three frames, bands of two rows")
+        << QSize(13, 9) << Pictures{random(13, 9, 1), random(13, 9, 2), random(13, 9, 3)} << 2;
+    Pictures twenty;
+    for (int i = 0; i < 20; ++i)
+        twenty.push_back(random(38, 9, std::uint32_t(i)));
+    QTest::newRow("twenty frames, a row a band") << QSize(38, 9) << twenty << 1;
+    Pictures mixed;
+    for (int i = 0; i < 20; ++i)
+        mixed.push_back(i == 7 ? QImage() : random(5 + i % 7, 4 + i % 9, std::uint32_t(i)));
+    QTest::newRow("twenty frames of mixed sizes, one undecodable") << QSize(8, 10) << mixed << 3;
+    QTest::newRow("frames smaller and larger than the area")
+        << QSize(9, 8) << Pictures{random(9, 8, 1), random(4, 8, 2), random(12, 11, 3), random(7, 5, 4)} << 3;
+}
+
+void StackRunTest::spilledMatchesInMemory()
+{
+    QFETCH(QSize, area);
+    QFETCH(Pictures, pictures);
+    QFETCH(int, bandRows);
+    const QTemporaryDir folder;
+    const QTemporaryDir scratch;
+    const QStringList paths = writeFrames(pictures, folder.path());
+    const StackResult inMemory = stackFiles(paths, area, {.memory = [] { return std::nullopt; }, .scratchFolder = scratch.path()});
+    int filesDuringRun = -1;
+    const StackResult spilled = stackFiles(paths, area,
+                                           {.memory = spillingInBands(bandRows, area, int(pictures.size())),
+                                            .scratchFolder = scratch.path()},
+                                           [&](int index) {
+                                               if (index == 0)
+                                                   filesDuringRun = openFilesIn(scratch.path());
+                                           });
+    QCOMPARE(int(spilled.kind), int(StackResult::Kind::Done));
+    QCOMPARE(int(inMemory.kind), int(StackResult::Kind::Done));
+    QCOMPARE(filesDuringRun, 1);
+    QCOMPARE_PIXELS(spilled.picture, inMemory.picture);
+    QCOMPARE(openFilesIn(scratch.path()), 0);
+    QCOMPARE(entriesOf(scratch.path()), QStringList());
+}
+
+void StackRunTest::unfitScratchFolderRefuses_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("missing folder") << QStringLiteral("missing");
+    QTest::newRow("memory file system") << QStringLiteral("/dev/shm");
+}
+
+void StackRunTest::unfitScratchFolderRefuses()
+{
+    QFETCH(QString, folder);
+    const QTemporaryDir frames;
+    const QString path = QDir(frames.path()).absoluteFilePath(folder);
+    if (folder.startsWith(u'/')) {
+        struct statfs disk{};
+        if (statfs(folder.toLocal8Bit().constData(), &disk) != 0 || disk.f_type != 0x01021994) // tmpfs
+            QSKIP("no tmpfs at /dev/shm here");
+    }
+    const QStringList paths = writeFrames(Pictures(3, filledPicture(13, 9, qRgb(10, 10, 10))), frames.path());
+    const QStringList before = entriesOf(path);
+    const StackResult result = stackFiles(paths, QSize(13, 9), {.memory = spillingInBands(2, QSize(13, 9), 3), .scratchFolder = path});
+    QCOMPARE(int(result.kind), int(StackResult::Kind::Refused));
+    QCOMPARE(result.reason, notEnoughMemory(3, QSize(13, 9)));
+    QCOMPARE(entriesOf(path), before);
+    QVERIFY(!QFileInfo::exists(QDir(frames.path()).filePath(QStringLiteral("missing"))));
+}
+
+// An ext4 image of 4 MiB, loop-mounted: needs root and a kernel that lets this process mount.
+void StackRunTest::tooSmallFileSystemRefuses()
+{
+    const QTemporaryDir folder;
+    const LoopMountedExt4 disk(folder.path(), 4 << 20);
+    if (!disk.mounted())
+        QSKIP("cannot loop-mount a file system here");
+    const QStringList paths = writeFrames(Pictures(20, filledPicture(2, 2, qRgb(10, 10, 10))), folder.path());
+    const QStringList before = entriesOf(disk.path());
+    // 3.6 MB of planes on a file system of 4 MiB
+    const QSize area(300, 200);
+    const StackResult refused = stackFiles(paths, area, {.memory = spillingInBands(10, area, 20), .scratchFolder = disk.path()});
+    QCOMPARE(int(refused.kind), int(StackResult::Kind::Refused));
+    QCOMPARE(refused.reason, notEnoughMemory(20, area));
+    QCOMPARE(entriesOf(disk.path()), before);
+    // The same stack fits once it is small enough for that disk.
+    const StackResult fits = stackFiles(paths, QSize(30, 20), {.memory = spillingInBands(2, QSize(30, 20), 20), .scratchFolder = disk.path()});
+    QCOMPARE(int(fits.kind), int(StackResult::Kind::Done));
+    QCOMPARE_PIXELS(fits.picture.copy(0, 0, 2, 2), filledPicture(2, 2, qRgb(10, 10, 10)));
+    QCOMPARE(entriesOf(disk.path()), before);
 }
 
 QTEST_MAIN(StackRunTest)

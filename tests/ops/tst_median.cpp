@@ -12,8 +12,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <sys/statfs.h>
-
 #include <cerrno>
 #include <cstring>
 
@@ -35,14 +33,9 @@ private slots:
     void stop();
     void removedEntryCountsAsFailedLoad();
     void notEnoughMemoryEndsCleanly();
-    void spilledRunMatchesInMemory_data();
-    void spilledRunMatchesInMemory();
     void spilledStopLeavesNothing();
     void spilledFailureReachesPerson_data();
     void spilledFailureReachesPerson();
-    void unfitScratchFolderRefuses_data();
-    void unfitScratchFolderRefuses();
-    void tooSmallFileSystemRefuses();
     void completesUnderDataLimit();
 
 private:
@@ -71,16 +64,6 @@ QImage expectedMedian(const QImage &startPicture, const Pictures &pictures)
     return canvas;
 }
 
-// A budget that sends the planes to disk in bands of `rows` rows: twice a band beyond the room
-// for decoding, 12 bytes a pixel.
-MemoryProbe bandsOf(int rows, QSize area, int count)
-{
-    const std::uint64_t width = std::uint64_t(area.width());
-    const std::uint64_t budget = 12u * width * std::uint64_t(area.height()) + 2u * std::uint64_t(rows) * 3u
-                                 * std::uint64_t(count) * width;
-    return [budget] { return std::optional<std::uint64_t>(budget); };
-}
-
 } // namespace
 
 void MedianTest::init()
@@ -90,19 +73,7 @@ void MedianTest::init()
 
 QStringList MedianTest::writeFiles(const Pictures &pictures)
 {
-    QStringList paths;
-    for (std::size_t i = 0; i < pictures.size(); ++i) {
-        const QString name = QStringLiteral("frame%1.bmp").arg(i);
-        if (pictures[i].isNull()) {
-            QFile file(m_dir->filePath(name));
-            if (file.open(QIODevice::WriteOnly))
-                file.write("BM not really");
-            paths << file.fileName();
-        } else {
-            paths << writePicture(pictures[i], m_dir->path(), name);
-        }
-    }
-    return paths;
+    return writeFrames(pictures, m_dir->path());
 }
 
 void MedianTest::fewerThanTwoImages_data()
@@ -281,57 +252,6 @@ void MedianTest::notEnoughMemoryEndsCleanly()
     QCOMPARE(host.Picture1->surface(), before);
 }
 
-void MedianTest::spilledRunMatchesInMemory_data()
-{
-    QTest::addColumn<QSize>("start");
-    QTest::addColumn<Pictures>("pictures");
-    QTest::addColumn<int>("bandRows");
-    const auto random = [](int w, int h, std::uint32_t seed) { return randomPicture(w, h, seed); };
-    QTest::newRow("three frames, bands of two rows")
-        << QSize(13, 9) << Pictures{random(13, 9, 1), random(13, 9, 2), random(13, 9, 3)} << 2;
-    Pictures twenty;
-    for (int i = 0; i < 20; ++i)
-        twenty.push_back(random(38, 9, std::uint32_t(i)));
-    QTest::newRow("twenty frames, a row a band") << QSize(38, 9) << twenty << 1;
-    Pictures mixed;
-    for (int i = 0; i < 20; ++i)
-        mixed.push_back(i == 7 ? QImage() : random(5 + i % 7, 4 + i % 9, std::uint32_t(i)));
-    QTest::newRow("twenty frames of mixed sizes, one undecodable") << QSize(8, 10) << mixed << 3;
-    QTest::newRow("last picture smaller: fewer rows painted")
-        << QSize(9, 8) << Pictures{random(9, 8, 1), random(4, 8, 2), random(12, 11, 3), random(7, 5, 4)} << 3;
-}
-
-void MedianTest::spilledRunMatchesInMemory()
-{
-    QFETCH(QSize, start);
-    QFETCH(Pictures, pictures);
-    QFETCH(int, bandRows);
-    const QImage startPicture = randomPicture(start.width(), start.height(), 99);
-    const QStringList paths = writeFiles(pictures);
-    const QTemporaryDir scratch;
-    FakeHost inMemory;
-    inMemory.Picture1->setPicture(startPicture);
-    inMemory.paths = paths;
-    runMedian(inMemory, {.memory = [] { return std::nullopt; }, .scratchFolder = scratch.path()});
-
-    FakeHost spilled;
-    spilled.Picture1->setPicture(startPicture);
-    spilled.paths = paths;
-    int filesDuringRun = -1;
-    spilled.atEventPoint = [&](int point) {
-        if (point == 2)
-            filesDuringRun = openFilesIn(scratch.path());
-    };
-    runMedian(spilled, {.memory = bandsOf(bandRows, start, int(pictures.size())), .scratchFolder = scratch.path()});
-
-    QCOMPARE(filesDuringRun, 1);
-    QCOMPARE(spilled.log, inMemory.log);
-    QCOMPARE(spilled.Picture1->surface(), expectedMedian(startPicture, pictures));
-    QCOMPARE(inMemory.Picture1->surface(), spilled.Picture1->surface());
-    QCOMPARE(openFilesIn(scratch.path()), 0);
-    QCOMPARE(entriesOf(scratch.path()), QStringList());
-}
-
 void MedianTest::spilledStopLeavesNothing()
 {
     Pictures pictures;
@@ -348,7 +268,7 @@ void MedianTest::spilledStopLeavesNothing()
         if (point == 5) // after image 2: image 3 loads, then the run stops
             host.StopFlag = true;
     };
-    runMedian(host, {.memory = bandsOf(1, QSize(4, 5), 5), .scratchFolder = scratch.path()});
+    runMedian(host, {.memory = spillingInBands(1, QSize(4, 5), 5), .scratchFolder = scratch.path()});
     QCOMPARE(filesDuringRun, 1);
     QCOMPARE(host.log.mid(host.log.size() - 4),
              (QStringList{"Cap:Processing image: 3", "EndWork", "Cap:Done", "beep"}));
@@ -387,7 +307,7 @@ void MedianTest::spilledFailureReachesPerson()
     host.Picture1->setPicture(filledPicture(13, 9, qRgb(1, 2, 3)));
     host.paths = writeFiles(pictures);
     FailingIo io(kind, failAt, error);
-    runMedian(host, {.memory = bandsOf(2, QSize(13, 9), 5), .scratchFolder = scratch.path(), .io = &io});
+    runMedian(host, {.memory = spillingInBands(2, QSize(13, 9), 5), .scratchFolder = scratch.path(), .io = &io});
     QVERIFY(io.calls(kind) >= failAt);
     const QString last = failedImage ? QStringLiteral("Cap:Processing image: %1").arg(failedImage)
                                      : QStringLiteral("Cap:Generating Median...");
@@ -398,66 +318,6 @@ void MedianTest::spilledFailureReachesPerson()
     QCOMPARE_PIXELS(host.Picture1->surface(), pictures[std::size_t(failedImage ? failedImage - 1 : 4)]);
     QCOMPARE(openFilesIn(scratch.path()), 0);
     QCOMPARE(entriesOf(scratch.path()), QStringList());
-}
-
-void MedianTest::unfitScratchFolderRefuses_data()
-{
-    QTest::addColumn<QString>("folder");
-    QTest::newRow("missing folder") << QStringLiteral("missing");
-    QTest::newRow("memory file system") << QStringLiteral("/dev/shm");
-}
-
-void MedianTest::unfitScratchFolderRefuses()
-{
-    QFETCH(QString, folder);
-    const QString path = QDir(m_dir->path()).absoluteFilePath(folder);
-    if (folder.startsWith(u'/')) {
-        struct statfs disk{};
-        if (statfs(folder.toLocal8Bit().constData(), &disk) != 0 || disk.f_type != 0x01021994) // tmpfs
-            QSKIP("no tmpfs at /dev/shm here");
-    }
-    FakeHost host;
-    host.Picture1->setPicture(filledPicture(13, 9, qRgb(1, 2, 3)));
-    host.paths = writeFiles(Pictures(3, filledPicture(13, 9, qRgb(10, 10, 10))));
-    const QStringList before = entriesOf(path);
-    runMedian(host, {.memory = bandsOf(2, QSize(13, 9), 3), .scratchFolder = path});
-    QCOMPARE(host.log,
-             (QStringList{"BeginWork", "EndWork", "warn:Not enough memory to stack 3 images of 13 x 9 pixels."}));
-    QCOMPARE(host.Picture1->surface(), filledPicture(13, 9, qRgb(1, 2, 3)));
-    QCOMPARE(entriesOf(path), before);
-    QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("missing"))));
-}
-
-// An ext4 image of 4 MiB, loop-mounted: needs root and a kernel that lets this process mount.
-void MedianTest::tooSmallFileSystemRefuses()
-{
-#if defined(__SANITIZE_THREAD__)
-    QSKIP("ThreadSanitizer loses track of this thread's locks once QProcess has started a child");
-#endif
-    const LoopMountedExt4 disk(m_dir->path(), 4 << 20);
-    if (!disk.mounted())
-        QSKIP("cannot loop-mount a file system here");
-    const QString mountPoint = disk.path();
-
-    // 3.6 MB of planes on a file system of 4 MiB
-    const QSize area(300, 200);
-    FakeHost host;
-    host.Picture1->setPicture(filledPicture(area.width(), area.height(), qRgb(1, 2, 3)));
-    host.paths = writeFiles(Pictures(20, filledPicture(2, 2, qRgb(10, 10, 10))));
-    const QStringList before = entriesOf(mountPoint);
-    runMedian(host, {.memory = bandsOf(10, area, 20), .scratchFolder = mountPoint});
-    QCOMPARE(host.log,
-             (QStringList{"BeginWork", "EndWork", "warn:Not enough memory to stack 20 images of 300 x 200 pixels."}));
-    QCOMPARE(entriesOf(mountPoint), before);
-
-    // The same stack fits once it is small enough for that disk.
-    FakeHost fits;
-    fits.Picture1->setPicture(filledPicture(30, 20, qRgb(1, 2, 3)));
-    fits.paths = host.paths;
-    runMedian(fits, {.memory = bandsOf(2, QSize(30, 20), 20), .scratchFolder = mountPoint});
-    QCOMPARE(fits.log.last(), QStringLiteral("EndWork"));
-    QCOMPARE(fits.Picture1->surface(), filledPicture(2, 2, qRgb(10, 10, 10)));
-    QCOMPARE(entriesOf(mountPoint), before);
 }
 
 void MedianTest::completesUnderDataLimit()

@@ -1,5 +1,7 @@
 #include "support/scratchfolders.h"
 
+#include "support/images.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -23,6 +25,31 @@ int openFilesIn(const QString &folder)
             ++open;
     }
     return open;
+}
+
+MemoryProbe spillingInBands(int rows, QSize area, int count)
+{
+    const auto width = std::uint64_t(area.width());
+    const std::uint64_t budget = 12u * width * std::uint64_t(area.height()) + 2u * std::uint64_t(rows) * 3u
+                                 * std::uint64_t(count) * width;
+    return [budget] { return std::optional<std::uint64_t>(budget); };
+}
+
+QStringList writeFrames(const std::vector<QImage> &pictures, const QString &folder)
+{
+    QStringList paths;
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        const QString name = QStringLiteral("frame%1.bmp").arg(i);
+        if (pictures[i].isNull()) {
+            QFile file(QDir(folder).filePath(name));
+            if (file.open(QIODevice::WriteOnly))
+                file.write("BM not really");
+            paths << file.fileName();
+        } else {
+            paths << writePicture(pictures[i], folder, name);
+        }
+    }
+    return paths;
 }
 
 LoopMountedExt4::LoopMountedExt4(const QString &folder, qint64 bytes)
