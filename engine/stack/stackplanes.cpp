@@ -43,26 +43,32 @@ void StackPlanes::prefault(int index) const
         planes->prefault(index);
 }
 
-bool StackPlanes::copyImage(int index, const QImage &picture)
+Outcome<> StackPlanes::copyImage(int index, const QImage &picture)
 {
     if (auto *planes = std::get_if<ChannelPlanes>(&m_planes)) {
         planes->copyImage(index, picture);
-        return true;
+        return {};
     }
     auto *spilled = std::get_if<SpilledPlanes>(&m_planes);
-    return spilled && spilled->copyImage(index, picture);
+    if (spilled && spilled->copyImage(index, picture))
+        return {};
+    return failure();
 }
 
-bool StackPlanes::paint(QImage &surface, const StackOptions &options, const FrameCoverage *coverage)
+Outcome<> StackPlanes::paint(QImage &surface, const StackOptions &options, const FrameCoverage *coverage)
 {
+    bool painted = false;
     if (auto *planes = std::get_if<ChannelPlanes>(&m_planes))
-        return planes->paint(surface, options, coverage);
-    auto *spilled = std::get_if<SpilledPlanes>(&m_planes);
-    return spilled && spilled->paint(surface, options, coverage);
+        painted = planes->paint(surface, options, coverage);
+    else if (auto *spilled = std::get_if<SpilledPlanes>(&m_planes))
+        painted = spilled->paint(surface, options, coverage);
+    if (painted)
+        return {};
+    return failure();
 }
 
-int StackPlanes::error() const
+Failure StackPlanes::failure() const
 {
     const auto *spilled = std::get_if<SpilledPlanes>(&m_planes);
-    return spilled && spilled->error() ? spilled->error() : ENOMEM;
+    return {qt_error_string(spilled && spilled->error() ? spilled->error() : ENOMEM)};
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/core/outcome.h"
 #include "engine/stack/channelplanes.h"
 #include "engine/stack/spilledplanes.h"
 
@@ -29,14 +30,15 @@ public:
     bool spilled() const { return std::holds_alternative<SpilledPlanes>(m_planes); }
     // Faults image `index`'s pages in ahead of its copy; safe beside copyImage() of another image.
     void prefault(int index) const;
-    // False, and error() says why, when the image could not be stored; the planes are then spoilt.
-    bool copyImage(int index, const QImage &picture);
-    // False, and error() says why, when the stacked values could not all be painted. With a
-    // coverage, a pixel's samples are those of the images that cover it alone.
-    bool paint(QImage &surface, const StackOptions &options, const FrameCoverage *coverage = nullptr);
-    // The errno of the failure; ENOMEM when memory ran out.
-    int error() const;
+    // Stores the image, or says why not (the system's reason); the planes are then spoilt.
+    Outcome<> copyImage(int index, const QImage &picture);
+    // Paints the stacked values, or says why they could not all be painted. With a coverage, a
+    // pixel's samples are those of the images that cover it alone.
+    Outcome<> paint(QImage &surface, const StackOptions &options, const FrameCoverage *coverage = nullptr);
 
 private:
+    // The reason of the failure: the disk's, or want of memory.
+    Failure failure() const;
+
     std::variant<std::monostate, ChannelPlanes, SpilledPlanes> m_planes;
 };

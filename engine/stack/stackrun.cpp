@@ -120,10 +120,10 @@ Outcome<> StackRun::add(int index, const QImage &frame, const std::optional<Cove
         return {};
     }
     startFaulting();
-    if (m_planes->copyImage(index, frame))
-        return {};
-    endLoading();
-    return Failure{qt_error_string(m_planes->error())};
+    Outcome<> copied = m_planes->copyImage(index, frame);
+    if (!copied)
+        endLoading();
+    return copied;
 }
 
 void StackRun::endLoading()
@@ -148,11 +148,10 @@ Outcome<> StackRun::finish(QImage &surface)
     QImage painted = spilled ? surface.copy() : QImage();
     if (spilled && painted.isNull() && !surface.isNull())
         return Failure{qt_error_string(ENOMEM)};
-    const bool done = m_planes->paint(spilled ? painted : surface, m_options, m_coverage ? &*m_coverage : nullptr);
-    const int error = m_planes->error();
+    Outcome<> done = m_planes->paint(spilled ? painted : surface, m_options, m_coverage ? &*m_coverage : nullptr);
     m_planes.reset();
     if (!done)
-        return Failure{qt_error_string(error)};
+        return done;
     if (spilled)
         surface = std::move(painted);
     return {};
