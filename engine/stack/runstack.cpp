@@ -68,8 +68,8 @@ StackResult runStack(StackSpec spec, const StackEvents &events, const StackResou
 {
     const QImage reference = spec.alignment ? std::exchange(spec.alignment->reference, QImage()) : QImage();
     StackRun run(spec.area, pathsAhead(spec), resources, spec.options, reference);
-    if (const std::optional<QString> refusal = run.refusal())
-        return {StackResult::Kind::Refused, *refusal, {}};
+    if (const Outcome<> admitted = run.admitted(); !admitted)
+        return {StackResult::Kind::Refused, admitted.reason(), {}};
     // Where the last frame with a picture covers the area: all of it, unless it was warped.
     std::optional<Coverage> coverage;
     for (int i = 0; i < spec.frames.size(); ++i) {

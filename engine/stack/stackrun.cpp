@@ -73,14 +73,14 @@ StackRun::~StackRun()
     endLoading();
 }
 
-std::optional<QString> StackRun::refusal() const
+Outcome<> StackRun::admitted() const
 {
     if (!m_refused)
-        return std::nullopt;
-    return QStringLiteral("Not enough memory to stack %1 images of %2 x %3 pixels.")
-        .arg(m_count)
-        .arg(m_area.width())
-        .arg(m_area.height());
+        return {};
+    return Failure{QStringLiteral("Not enough memory to stack %1 images of %2 x %3 pixels.")
+                       .arg(m_count)
+                       .arg(m_area.width())
+                       .arg(m_area.height())};
 }
 
 LoadedPicture StackRun::take(int index, const QString &path)

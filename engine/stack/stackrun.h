@@ -39,8 +39,9 @@ public:
     StackRun(const StackRun &) = delete;
     StackRun &operator=(const StackRun &) = delete;
 
-    // Why the run cannot start at all: "Not enough memory to stack N images of P x Q pixels."
-    std::optional<QString> refusal() const;
+    // Whether the run can start at all, or why not: "Not enough memory to stack N images of
+    // P x Q pixels."
+    Outcome<> admitted() const;
 
     // Frame `index` as the file at `path` is now, read ahead where it still is that file, or why
     // it gives no picture; aligned to the reference, with its coverage, when there is one.

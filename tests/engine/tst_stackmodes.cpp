@@ -129,7 +129,7 @@ void TestStackModes::modesMatchTheirDefinitions()
     }
     const StackOptions options{StackMode(mode), kappa};
     StackRun run(area, QStringList(frames, QString()), inMemory, options);
-    QVERIFY(!run.refusal());
+    QVERIFY(run.admitted());
     for (int i = 0; i < frames; ++i)
         QVERIFY(run.add(i, pictures[std::size_t(i)]));
     QImage result(area, QImage::Format_RGB32);
@@ -200,7 +200,7 @@ void TestStackModes::coveredSamplesAlone()
                                              : inMemory;
     const StackOptions options{StackMode(mode), DefaultKappaHundredths};
     StackRun run(area, QStringList(frames, QString()), resources, options, pictures[0]);
-    QVERIFY(!run.refusal());
+    QVERIFY(run.admitted());
     for (int i = 0; i < frames; ++i)
         if (coverage[std::size_t(i)])
             QVERIFY(run.add(i, pictures[std::size_t(i)], coverage[std::size_t(i)]));

@@ -103,7 +103,7 @@ std::optional<QString> failureOf(const Outcome<> &outcome)
 StackEnd stack(const Pictures &pictures, const StackResources &resources, QImage &surface)
 {
     StackRun run(Area, QStringList(qsizetype(pictures.size())), resources);
-    Q_ASSERT(!run.refusal());
+    Q_ASSERT(run.admitted());
     StackEnd outcome;
     for (std::size_t i = 0; i < pictures.size() && !outcome.added; ++i)
         outcome.added = failureOf(run.add(int(i), pictures[i]));
@@ -191,7 +191,7 @@ void StackRunTest::failingDiskReachesCaller()
     const QStringList entries = entriesOf(disk.path());
     {
         StackRun run(Area, QStringList(FrameCount), {.memory = bands(), .scratchFolder = disk.path()});
-        QVERIFY(!run.refusal());
+        QVERIFY(run.admitted());
         QVERIFY(run.add(0, pictures[0]));
         if (!disk.fail())
             QSKIP("this kernel cannot fail an ext4 file system on request");
