@@ -1,6 +1,7 @@
 #include "engine/decode/heifdecoder.h"
 
 #include "engine/decode/decodelimits.h"
+#include "engine/decode/heifwork.h"
 
 #include <QColorSpace>
 #include <QIODevice>
@@ -88,6 +89,13 @@ Outcome<QImage> decodeHeif(QIODevice &device, const SizeAdmission &admit)
     // The coded size: rotation keeps its area and a crop only shrinks it.
     const QSize announced(heif_image_handle_get_width(primary), heif_image_handle_get_height(primary));
     if (!admitted(announced, admit))
+        return Failure{TooLarge};
+    // A grid or an overlay may say a canvas far larger than its 'ispe', which libheif allocates
+    // whole before decoding any tile; and a few hundred bytes may name tens of thousands of tiles.
+    const std::optional<HeifWork> work = heifWork(device);
+    if (!work)
+        return Failure{Undecodable};
+    if (!admitted(work->canvas, admit) || work->codedPixels > MaxPicturePixels)
         return Failure{TooLarge};
 
     const bool alpha = heif_image_handle_has_alpha_channel(primary) != 0;

@@ -395,6 +395,14 @@ void TestHostileFiles::hostileSizes_data()
                                                     << sensor << QByteArray() << Undecodable;
     QTest::newRow("dng strip starts past the end") << "strip.dng" << withTiffTag(dng, 273, quint32(dng.size()) + 4096)
                                                    << Expect::Refused << none << QByteArray() << Undecodable;
+    // Grids, overlays and derived images whose canvas or tiles dwarf what their 'ispe' says.
+    const QDir corpus(QStringLiteral(OMBRELUX_FUZZ_CORPUS));
+    for (const QString &bomb : corpus.entryList({QStringLiteral("loader-heic-bomb-*")})) {
+        QFile file(corpus.filePath(bomb));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QTest::addRow("heic bomb: %s", qPrintable(bomb.mid(17)))
+            << "bomb.heic" << file.readAll().mid(1) << Expect::Refused << none << QByteArray() << TooLarge;
+    }
 }
 
 // Each either loads within the loader's limits or is refused, within the child's time bound.
@@ -419,8 +427,10 @@ void TestHostileFiles::hostileSizes()
     if (expect == Expect::Refused)
         QVERIFY2(load.outcome == ChildLoad::Outcome::Refused, qPrintable(describe(load)));
     if (load.outcome == ChildLoad::Outcome::Refused) {
-        // Refused before the pixels: each claim would take a gigabyte or more to decode.
-        QVERIFY2(load.peakRssKb < 256 * 1024, qPrintable(QStringLiteral("peak %1 KB").arg(load.peakRssKb)));
+        // Refused before the pixels: each claim would take a gigabyte or more to decode, and a
+        // HEIF bomb is refused from its boxes alone.
+        const qint64 boundKb = (name == QLatin1String("bomb.heic") ? 50 : 256) * 1024;
+        QVERIFY2(load.peakRssKb < boundKb, qPrintable(QStringLiteral("peak %1 KB").arg(load.peakRssKb)));
         if (!reason.isEmpty())
             QCOMPARE(load.reason, reason);
     }
