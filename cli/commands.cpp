@@ -149,15 +149,15 @@ ExitStatus runJob(const Job &given)
         return ExitStatus::Failure;
     }
     showProgress(QStringLiteral("saving"));
-    FileEdit addCapture;
+    EncodedEdit addCapture;
     if (job.format.tagged)
-        addCapture = [first = bytesOfName(job.inputs.first())](const QByteArray &written) {
-            return copyCaptureMetadata(first, written);
+        addCapture = [first = bytesOfName(job.inputs.first())](QByteArray &encoded) {
+            return copyCaptureMetadata(first, encoded);
         };
     // A batch keeps an existing OUT intact on any failure, so never writes it in place.
-    if (const std::optional<QString> reason =
-            writeImageFile(*result, job.output, job.format.writer(), InPlace::Refused, addCapture)) {
-        report(QStringLiteral("cannot write %1: %2").arg(job.output, *reason));
+    if (const Outcome<> written = writeImageFile(*result, job.output, job.format.writer(), InPlace::Refused, addCapture);
+        !written) {
+        report(QStringLiteral("cannot write %1: %2").arg(job.output, written.reason()));
         return ExitStatus::Failure;
     }
     endProgress();

@@ -18,7 +18,8 @@ std::optional<QString> saveCanvas(CommonDialog &dialog, const QImage &surface)
 
 std::optional<QString> writeBmpFile(const QImage &surface, const QString &path, const DeviceWriter &write)
 {
-    return writeImageFile(surface, path, write);
+    const Outcome<> written = writeImageFile(surface, path, write);
+    return written ? std::nullopt : std::optional(written.reason());
 }
 
 bool writeBmp(const QImage &surface, QIODevice &device)

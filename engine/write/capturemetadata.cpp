@@ -55,15 +55,15 @@ std::optional<Exiv2::ExifData> captureMetadataOf(const QByteArray &source)
 
 } // namespace
 
-std::optional<QString> copyCaptureMetadata(const QByteArray &source, const QByteArray &target)
+Outcome<> copyCaptureMetadata(const QByteArray &source, QByteArray &target)
 {
     // exiv2 would warn on stderr about what it skips in a camera's file.
     Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
     const std::optional<Exiv2::ExifData> capture = captureMetadataOf(source);
     if (!capture)
-        return std::nullopt;
+        return {};
     try {
-        auto image = Exiv2::ImageFactory::open(target.toStdString());
+        auto image = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte *>(target.constData()), long(target.size()));
         // What the encoder wrote (the colour profile in a TIFF's directory) stays.
         image->readMetadata();
         Exiv2::ExifData &exif = image->exifData();
@@ -74,8 +74,12 @@ std::optional<QString> copyCaptureMetadata(const QByteArray &source, const QByte
             exif.add(datum);
         }
         image->writeMetadata();
-        return std::nullopt;
+        Exiv2::BasicIo &edited = image->io();
+        edited.seek(0, Exiv2::BasicIo::beg);
+        const Exiv2::DataBuf bytes = edited.read(long(edited.size()));
+        target = QByteArray(reinterpret_cast<const char *>(bytes.pData_), bytes.size_);
+        return {};
     } catch (const std::exception &error) {
-        return QStringLiteral("cannot add the capture metadata: %1").arg(QString::fromStdString(error.what()));
+        return Failure{QStringLiteral("cannot add the capture metadata: %1").arg(QString::fromStdString(error.what()))};
     }
 }

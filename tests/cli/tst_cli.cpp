@@ -15,9 +15,12 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtEndian>
+#include <QThread>
 #include <QtTest>
 
 #include <sys/resource.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <array>
@@ -367,6 +370,8 @@ private slots:
     void brighten();
     void outputFormats_data();
     void outputFormats();
+    void killedWhileWriting_data();
+    void killedWhileWriting();
     void captureMetadata_data();
     void captureMetadata();
     void failures_data();
@@ -630,6 +635,43 @@ void CliTest::outputFormats()
             for (const int shift : {0, 8, 16})
                 difference += std::abs(int((written.pixel(x, y) >> shift) & 0xff) - int((expected.pixel(x, y) >> shift) & 0xff));
     QVERIFY2(difference <= long(tolerance) * 3 * expected.width() * expected.height(), qPrintable(QString::number(difference)));
+}
+
+void CliTest::killedWhileWriting_data()
+{
+    QTest::addColumn<QString>("output");
+    for (const char *format : {"png", "jpg", "tif", "bmp", "ppm", "webp"})
+        QTest::newRow(format) << QStringLiteral("out.%1").arg(format);
+}
+
+// Killed at any point of a run, the folder holds the old OUT or the complete new one, nothing else.
+void CliTest::killedWhileWriting()
+{
+    QFETCH(QString, output);
+    const QTemporaryDir dir;
+    const QImage large = randomPicture(2400, 1800, 7);
+    QVERIFY(large.save(dir.filePath("large.bmp")) && randomPicture(5, 4, 8).save(dir.filePath("small.bmp")));
+    QCOMPARE(runCli({"brighten", "-o", output, "small.bmp"}, dir.path()).exitCode, 0);
+    const QStringList entries = QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(runCli({"brighten", "-o", "whole." + QFileInfo(output).suffix(), "large.bmp"}, dir.path()).exitCode, 0);
+    const qint64 wholeRunMs = timer.elapsed();
+    QVERIFY(QFile::remove(dir.filePath("whole." + QFileInfo(output).suffix())));
+    // Kills late in the run fall into the encoding and the replacing of OUT.
+    for (const double share : {0.3, 0.6, 0.75, 0.85, 0.92, 0.97}) {
+        QProcess child;
+        child.setWorkingDirectory(dir.path());
+        child.start(QStringLiteral(OMBRELUX_CLI), {"brighten", "--quiet", "-o", output, "large.bmp"});
+        QVERIFY(child.waitForStarted());
+        QThread::msleep(std::uint64_t(share * double(wholeRunMs)));
+        ::kill(pid_t(child.processId()), SIGKILL);
+        child.waitForFinished();
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), entries);
+        const QSize size = QImageReader(dir.filePath(output)).size();
+        QVERIFY2(size == QSize(5, 4) || (size == large.size() && !QImage(dir.filePath(output)).isNull()),
+                 qPrintable(QStringLiteral("killed at %1 of the run: %2 x %3").arg(share).arg(size.width()).arg(size.height())));
+    }
 }
 
 void CliTest::captureMetadata_data()
