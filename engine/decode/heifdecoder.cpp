@@ -5,6 +5,7 @@
 
 #include <QColorSpace>
 #include <QIODevice>
+#include <QtEndian>
 
 #include <libheif/heif.h>
 
@@ -60,6 +61,15 @@ QColorSpace colourSpaceOf(const heif_image_handle &handle)
     if (heif_image_handle_get_raw_color_profile(&handle, profile.data()).code != heif_error_Ok)
         return {};
     return QColorSpace::fromIccProfile(profile);
+}
+
+// An 'Exif' item starts with the offset from its fifth byte to the TIFF header ("MM" or "II").
+QByteArray tiffOfExifItem(const QByteArray &item)
+{
+    if (item.size() < 4)
+        return {};
+    const quint32 offset = qFromBigEndian<quint32>(item.constData());
+    return offset > quint32(item.size() - 4) ? QByteArray() : item.mid(4 + qsizetype(offset));
 }
 
 } // namespace
@@ -127,4 +137,27 @@ Outcome<QImage> decodeHeif(QIODevice &device, const SizeAdmission &admit)
                    [](void *image) { heif_image_release(static_cast<heif_image *>(image)); }, decoded);
     picture.setColorSpace(colourSpaceOf(*primary));
     return picture;
+}
+
+QByteArray heifExif(QIODevice &device)
+{
+    // Larger than any camera writes: JPEG holds EXIF to 64 KB, a HEIC's may hold a preview.
+    constexpr std::size_t MaxExifBytes = 4 << 20;
+    const Context context(heif_context_alloc());
+    heif_image_handle *primary = nullptr;
+    if (!context || !device.seek(0)
+        || heif_context_read_from_reader(context.get(), &DeviceReader, &device, nullptr).code != heif_error_Ok
+        || heif_context_get_primary_image_handle(context.get(), &primary).code != heif_error_Ok)
+        return {};
+    const Handle handle(primary);
+    heif_item_id id = 0;
+    if (heif_image_handle_get_list_of_metadata_block_IDs(primary, "Exif", &id, 1) != 1)
+        return {};
+    const std::size_t size = heif_image_handle_get_metadata_size(primary, id);
+    if (size == 0 || size > MaxExifBytes)
+        return {};
+    QByteArray item(qsizetype(size), Qt::Uninitialized);
+    if (heif_image_handle_get_metadata(primary, id, item.data()).code != heif_error_Ok)
+        return {};
+    return tiffOfExifItem(item);
 }

@@ -17,3 +17,7 @@ bool isHeif(QByteArrayView head);
 // as 8-bit RGB, or RGBA when it has alpha, tagged with its ICC profile where it has one. Reads
 // the device from its start, as it goes, so that a read refused by the device ends the decode.
 Outcome<QImage> decodeHeif(QIODevice &device, const SizeAdmission &admit);
+
+// The EXIF of a HEIF file's primary image, from its 'Exif' item: TIFF-structured bytes from their
+// byte-order mark on. Empty when it has none or cannot be read.
+QByteArray heifExif(QIODevice &device);

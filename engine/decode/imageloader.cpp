@@ -4,6 +4,7 @@
 #include "engine/core/framebuffers.h"
 #include "engine/decode/colourconversion.h"
 #include "engine/decode/decodelimits.h"
+#include "engine/decode/exiforientation.h"
 #include "engine/decode/heifdecoder.h"
 #include "engine/decode/rawdecoder.h"
 
@@ -114,7 +115,11 @@ Outcome<Decoded> decodeWithQt(QIODevice &device, const SizeAdmission &admit)
     QImage decoded = blankTarget(reader, announced);
     if (!reader.read(&decoded) || decoded.isNull())
         return Failure{whyNotDecoded(announced)};
-    return Decoded{std::move(decoded), reader.transformation()};
+    QImageIOHandler::Transformations orientation = reader.transformation();
+    // Qt's PNG and WebP readers leave the EXIF orientation these files may carry unapplied.
+    if (orientation == QImageIOHandler::TransformationNone)
+        orientation = embeddedOrientation(device);
+    return Decoded{std::move(decoded), orientation};
 }
 
 // For decoders that hand their picture over upright.
@@ -256,4 +261,12 @@ Outcome<QImage> decodeImageData(const QByteArray &data)
 Outcome<QImage> decodeImageDevice(QIODevice &device, const SizeAdmission &admit)
 {
     return decodeDevice(device, admit);
+}
+
+QByteArray embeddedExif(const QString &path)
+{
+    QFile file(path);
+    if (!openForDecoding(file))
+        return {};
+    return isHeif(file.peek(HeadBytes)) ? heifExif(file) : QByteArray();
 }

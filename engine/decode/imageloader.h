@@ -48,6 +48,10 @@ Outcome<QImage> decodeImageData(const QByteArray &data);
 // The caller checks that a file is a regular one.
 Outcome<QImage> decodeImageDevice(QIODevice &device, const SizeAdmission &admit = {});
 
+// The EXIF of a picture file that only a decoder reads (HEIC/HEIF), as TIFF-structured bytes;
+// empty for any other file and one without EXIF.
+QByteArray embeddedExif(const QString &path);
+
 // Opens the file for decoding if it is a regular one (a named pipe would block a decoder
 // forever); else why not, as decodeImageFile() says it. The file's name is a path as
 // engine/filenames.h carries it; one that is not UTF-8 gives a reader no suffix to try first.

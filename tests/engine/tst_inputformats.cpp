@@ -155,6 +155,8 @@ private slots:
     void decodes();
     void convertsToSrgb_data();
     void convertsToSrgb();
+    void exifOrientation_data();
+    void exifOrientation();
 
 private:
     QTemporaryDir m_dir;
@@ -296,6 +298,37 @@ void TestInputFormats::convertsToSrgb()
     QCOMPARE(picture.colorSpace().isValid(), space != 0);
     if (space)
         QCOMPARE(picture.colorSpace(), QColorSpace(QColorSpace::SRgb));
+}
+
+void TestInputFormats::exifOrientation_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("orientation");
+    for (const char *format : {"png", "webp"})
+        for (int orientation = 1; orientation <= 8; ++orientation)
+            QTest::addRow("%s, orientation %d", format, orientation) << QString::fromLatin1(format) << orientation;
+}
+
+// exiftool writes the tag; a JPEG of the same quadrants, which Qt's reader turns, is the truth.
+void TestInputFormats::exifOrientation()
+{
+    QFETCH(QString, format);
+    QFETCH(int, orientation);
+    QImage quadrants(48, 32, QImage::Format_RGB32);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 48; ++x)
+            quadrants.setPixel(x, y, QList<QRgb>{0xffff0000, 0xff00ff00, 0xff0000ff, 0xffffffff}[(y / 16) * 2 + x / 24]);
+    const QString file = m_dir.filePath(QStringLiteral("turned.") + format), jpeg = m_dir.filePath(QStringLiteral("turned.jpg"));
+    QVERIFY(quadrants.save(file, nullptr, 100) && quadrants.save(jpeg, nullptr, 100));
+    const QString tag = QStringLiteral("-Orientation#=%1").arg(orientation);
+    for (const QString &path : {file, jpeg})
+        QCOMPARE(runTool(QStringLiteral("exiftool"), {QStringLiteral("-q"), QStringLiteral("-overwrite_original"), tag, path}), QString());
+    const QImage loaded = *decodeImageFile(file), truth = *decodeImageFile(jpeg);
+    QCOMPARE(loaded.size(), truth.size());
+    for (const QPoint centre : {QPoint(8, 8), QPoint(loaded.width() - 8, 8), QPoint(8, loaded.height() - 8)})
+        QVERIFY(qAbs(qRed(loaded.pixel(centre)) - qRed(truth.pixel(centre))) < 8
+                && qAbs(qGreen(loaded.pixel(centre)) - qGreen(truth.pixel(centre))) < 8
+                && qAbs(qBlue(loaded.pixel(centre)) - qBlue(truth.pixel(centre))) < 8);
 }
 
 QTEST_MAIN(TestInputFormats)

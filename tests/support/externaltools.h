@@ -6,7 +6,7 @@
 #include <QStringList>
 
 // The programs the loader tests make files with or decode references with (tools/setup-deps
-// installs them): heif-enc, heif-convert, cwebp, dcraw_emu, tificc, exiv2, python3-tifffile.
+// installs them): heif-enc, heif-convert, cwebp, dcraw_emu, tificc, exiv2, exiftool, python3-tifffile.
 
 // Runs one; empty when it exited 0, else what went wrong, for the failure message. `output`,
 // when given, receives what it printed.
