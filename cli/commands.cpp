@@ -151,9 +151,8 @@ ExitStatus runJob(const Job &given)
     showProgress(QStringLiteral("saving"));
     EncodedEdit addCapture;
     if (job.format.tagged)
-        addCapture = [first = bytesOfName(job.inputs.first())](QByteArray &encoded) {
-            return copyCaptureMetadata(first, encoded);
-        };
+        addCapture = [first = CaptureSource{bytesOfName(job.inputs.first()), embeddedExif(job.inputs.first())}](
+                         QByteArray &encoded) { return copyCaptureMetadata(first, encoded); };
     // A batch keeps an existing OUT intact on any failure, so never writes it in place.
     if (const Outcome<> written = writeImageFile(*result, job.output, job.format.writer(), InPlace::Refused, addCapture);
         !written) {

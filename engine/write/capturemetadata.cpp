@@ -35,13 +35,24 @@ bool isCaptureMetadata(const Exiv2::Exifdatum &datum)
     return !describesOtherPicture(group);
 }
 
-std::optional<Exiv2::ExifData> captureMetadataOf(const QByteArray &source)
+Exiv2::ExifData exifOf(const CaptureSource &source)
+{
+    Exiv2::ExifData exif;
+    if (!source.exif.isEmpty()) {
+        Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte *>(source.exif.constData()),
+                                  uint32_t(source.exif.size()));
+        return exif;
+    }
+    auto image = Exiv2::ImageFactory::open(source.fileName.toStdString());
+    image->readMetadata();
+    return image->exifData();
+}
+
+std::optional<Exiv2::ExifData> captureMetadataOf(const CaptureSource &source)
 {
     try {
-        auto image = Exiv2::ImageFactory::open(source.toStdString());
-        image->readMetadata();
         Exiv2::ExifData kept;
-        for (const Exiv2::Exifdatum &datum : image->exifData())
+        for (const Exiv2::Exifdatum &datum : exifOf(source))
             if (isCaptureMetadata(datum))
                 kept.add(datum);
         if (kept.empty())
@@ -55,7 +66,7 @@ std::optional<Exiv2::ExifData> captureMetadataOf(const QByteArray &source)
 
 } // namespace
 
-Outcome<> copyCaptureMetadata(const QByteArray &source, QByteArray &target)
+Outcome<> copyCaptureMetadata(const CaptureSource &source, QByteArray &target)
 {
     // exiv2 would warn on stderr about what it skips in a camera's file.
     Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);

@@ -374,6 +374,8 @@ private slots:
     void killedWhileWriting();
     void captureMetadata_data();
     void captureMetadata();
+    void heicCaptureMetadata_data();
+    void heicCaptureMetadata();
     void failures_data();
     void failures();
     void qtWarningsNameTheFile();
@@ -747,6 +749,30 @@ void CliTest::captureMetadata()
                          [](const QString &key) { return key.startsWith("Exif.Thumbnail."); }));
     if (!holdsExif)
         QVERIFY(!contents(written).contains("Test Camera"));
+}
+
+void CliTest::heicCaptureMetadata_data()
+{
+    QTest::addColumn<QString>("output");
+    for (const char *output : {"out.jpg", "out.png", "out.tif"})
+        QTest::newRow(output) << QString::fromLatin1(output);
+}
+
+// A phone's HEIC keeps its EXIF in an item of its own, which only libheif reads; exiftool checks.
+void CliTest::heicCaptureMetadata()
+{
+    QFETCH(QString, output);
+    QTemporaryDir dir;
+    const QString jpeg = dir.filePath("camera.jpg");
+    QVERIFY(randomPicture(64, 48, 43).save(jpeg, "jpg", 95));
+    const QStringList tags{"-Make=Phone Maker", "-Model=Phone 15", "-DateTimeOriginal=2026:05:06 07:08:09", "-ExposureTime=1/250"};
+    QCOMPARE(runTool("exiftool", QStringList{"-q", "-overwrite_original"} + tags + QStringList{jpeg}), QString());
+    QCOMPARE(runTool("heif-enc", {"-q", "60", "-o", dir.filePath("first.heic"), jpeg}), QString());
+    const ToolRun run = runCli({"median", "-o", output, "first.heic", "first.heic"}, dir.path());
+    QCOMPARE(run.exitCode, 0);
+    QByteArray read;
+    QCOMPARE(runTool("exiftool", {"-s3", "-Make", "-Model", "-DateTimeOriginal", "-ExposureTime", dir.filePath(output)}, &read), QString());
+    QCOMPARE(read, QByteArray("Phone Maker\nPhone 15\n2026:05:06 07:08:09\n1/250\n"));
 }
 
 void CliTest::failures_data()
