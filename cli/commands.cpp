@@ -131,11 +131,11 @@ ExitStatus runJob(const Job &given)
     enableProgress(!given.quiet);
     Job job = given;
     if (job.command == Command::Stack) {
-        QString failure;
-        const std::optional<QStringList> frames = expandFrameLists(job.inputs, failure);
+        ListProblem problem;
+        const std::optional<QStringList> frames = expandFrameLists(job.inputs, problem);
         if (!frames) {
-            report(failure);
-            return ExitStatus::Failure;
+            report(problem.message);
+            return problem.kind == ListProblem::Kind::Malformed ? ExitStatus::UsageError : ExitStatus::Failure;
         }
         if (frames->size() < 2) {
             report(QStringLiteral("a stack needs two or more frames (see ombrelux-cli --help)"));

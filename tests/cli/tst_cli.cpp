@@ -1,3 +1,4 @@
+#include "cli/framelist.h"
 #include "engine/decode/imageloader.h"
 #include "reference/stackmodes.h"
 #include "reference/pointops.h"
@@ -19,6 +20,7 @@
 #include <QtTest>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <csignal>
 
@@ -797,6 +799,12 @@ void CliTest::failures_data()
     QTest::newRow("unreadable list") << args("stack --mode max -o keep.bmp @missing.txt") << 1
                                      << "cannot read list missing.txt: No such file or directory";
     QTest::newRow("list of one frame") << args("median -o keep.bmp @one.txt") << 2 << "two or more frames";
+    QTest::newRow("list is a device") << args("median -o keep.bmp @/dev/zero") << 1
+                                      << "cannot read list /dev/zero: not a regular file";
+    QTest::newRow("list is a FIFO") << args("median -o keep.bmp @fifo.txt") << 1 << "cannot read list fifo.txt: not a regular file";
+    QTest::newRow("list over the bound") << args("median -o keep.bmp @big.txt") << 1 << "cannot read list big.txt: larger than 64 MiB";
+    QTest::newRow("NUL inside a line") << args("median -o keep.bmp @nul.txt") << 2 << "list nul.txt, line 2: a NUL byte";
+    QTest::newRow("NUL starting a line") << args("median -o keep.bmp @nul-first.txt") << 2 << "list nul-first.txt, line 1: a NUL byte";
     QTest::newRow("unknown option") << args("median --fast -o keep.bmp " + frames) << 2 << "Unknown option 'fast'";
     QTest::newRow("passes on median") << args("median --passes 2 -o keep.bmp " + frames) << 2 << "'passes'";
     QTest::newRow("missing -o") << args("median " + frames) << 2 << "missing -o OUT";
@@ -848,6 +856,12 @@ void CliTest::failures()
     QVERIFY(QDir(dir.path()).mkdir("folder"));
     QVERIFY(QDir(dir.path()).mkdir("folder.bmp"));
     writeFile(dir.filePath("one.txt"), "good.bmp\n");
+    writeFile(dir.filePath("nul.txt"), QByteArray("good.bmp\ngood\0.png\n", 20));
+    writeFile(dir.filePath("nul-first.txt"), QByteArray("\0good.bmp\ngood.png\n", 19));
+    QFile big(dir.filePath("big.txt")); // sparse: no disk, the size alone
+    QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(MaxListBytes + 1));
+    big.close();
+    QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath("fifo.txt")).constData(), 0600), 0);
     const QByteArray kept = "an earlier result that must survive";
     QFile keep(dir.filePath("keep.bmp"));
     QVERIFY(keep.open(QIODevice::WriteOnly));
