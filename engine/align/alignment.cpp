@@ -19,6 +19,8 @@ namespace {
 // 12 MP, small enough to take a fraction of the frame's decode time.
 constexpr int FeatureLongSide = 1200;
 constexpr int MinInliers = 40;
+// Below this a side holds no feature: the detector looks a dozen pixels around each point.
+constexpr int MinSide = 32;
 // Lowe's ratio: the best match must be clearly better than the second best.
 constexpr float MatchRatio = 0.75f;
 // RANSAC's inlier distance, in pixels of the grey copy.
@@ -150,6 +152,14 @@ Outcome<Homography> AlignmentReference::align(const QImage &frame) const
     const auto tooFew = [](std::size_t found) {
         return Failure{QStringLiteral("too few matching features (%1 of %2 needed)").arg(found).arg(MinInliers)};
     };
+    // A smaller picture gives no features, and OpenCV's reduced copy of a line would be empty.
+    const auto tooSmall = [](QSize size) { return size.width() < MinSide || size.height() < MinSide; };
+    if (tooSmall(m_area) || tooSmall(frame.size()))
+        return Failure{QStringLiteral("%1 is too small to align (%2 x %3 pixels; %4 x %4 at least)")
+                           .arg(tooSmall(m_area) ? QStringLiteral("the reference") : QStringLiteral("the frame"))
+                           .arg((tooSmall(m_area) ? m_area : frame.size()).width())
+                           .arg((tooSmall(m_area) ? m_area : frame.size()).height())
+                           .arg(MinSide)};
     useCallingThreadOnly();
     try {
         // The frame's own features first: a second worker finds them while the first worker

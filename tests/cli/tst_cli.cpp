@@ -828,6 +828,10 @@ void CliTest::failures_data()
                                          << "cannot read frame damaged.jpg: not a picture or damaged";
     QTest::newRow("unalignable frame") << args("median --align -o keep.bmp good.bmp flat.bmp") << 1
                                        << "cannot align frame flat.bmp: ";
+    QTest::newRow("frame of one column") << args("median --align -o keep.bmp wide.bmp column.bmp") << 1
+                                         << "cannot align frame column.bmp: the frame is too small to align (1 x 40 pixels";
+    QTest::newRow("reference of one row") << args("median --align -o keep.bmp row.bmp wide.bmp") << 1
+                                          << "the reference is too small to align (60 x 1 pixels";
     QTest::newRow("align on subtract") << args("subtract --align -o keep.bmp good.bmp good.png") << 2
                                        << "Unknown option 'align'";
     QTest::newRow("too large") << args("brighten -o keep.bmp huge.bmp") << 1 << "cannot read image huge.bmp: too large";
@@ -848,6 +852,9 @@ void CliTest::failures()
     QVERIFY(randomPicture(5, 4, 41).save(dir.filePath("good.bmp")));
     QVERIFY(randomPicture(4, 5, 42).save(dir.filePath("good.png")));
     QVERIFY(filledPicture(5, 4, qRgb(90, 90, 90)).save(dir.filePath("flat.bmp")));
+    for (const auto &[name, size] : {std::pair("column.bmp", QSize(1, 40)), std::pair("row.bmp", QSize(60, 1)),
+                                     std::pair("wide.bmp", QSize(64, 48))})
+        QVERIFY(randomPicture(size.width(), size.height(), 43).save(dir.filePath(name)));
     QFile damaged(dir.filePath("damaged.jpg"));
     QVERIFY(damaged.open(QIODevice::WriteOnly));
     damaged.write(QByteArray("\xff\xd8\xff\xe0 a JPEG in name only") + QByteArray(3000, '\x5a'));
