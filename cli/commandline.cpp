@@ -1,5 +1,6 @@
 #include "cli/commandline.h"
 
+#include "cli/console.h"
 #include "cli/framelist.h"
 #include "engine/stack/stack.h"
 
@@ -165,7 +166,7 @@ QString readJob(const QCommandLineParser &parser, const Options &options, const 
     const std::optional<OutputFormat> format = outputFormatFor(job.output);
     if (!format)
         return QStringLiteral("cannot tell the output format of %1: its name must end in %2")
-            .arg(job.output, supportedExtensions().join(QStringLiteral(", ")));
+            .arg(quotedName(job.output), supportedExtensions().join(QStringLiteral(", ")));
     job.format = *format;
     return {};
 }

@@ -25,7 +25,7 @@ std::optional<QImage> readInput(const QString &kind, const QString &path)
 {
     Outcome<QImage> picture = decodeImageFile(path);
     if (!picture) {
-        report(QStringLiteral("cannot read %1 %2: %3").arg(kind, path, picture.reason()));
+        report(QStringLiteral("cannot read %1 %2: %3").arg(kind, quotedName(path), picture.reason()));
         return std::nullopt;
     }
     return std::move(*picture);
@@ -45,7 +45,7 @@ StackEvents batchEvents(const QStringList &frames, const StackOptions &options)
     events.frameTaken = [&frames](FrameTaken &frame) {
         if (!frame.picture) {
             const QString what = frame.unaligned ? QStringLiteral("align") : QStringLiteral("read");
-            report(QStringLiteral("cannot %1 frame %2: %3").arg(what, frames[frame.index], frame.failure));
+            report(QStringLiteral("cannot %1 frame %2: %3").arg(what, quotedName(frames[frame.index]), frame.failure));
             return FrameChoice{FrameChoice::Kind::Stop, {}};
         }
         return FrameChoice{FrameChoice::Kind::Stack, std::move(*frame.picture)};
@@ -156,7 +156,7 @@ ExitStatus runJob(const Job &given)
     // A batch keeps an existing OUT intact on any failure, so never writes it in place.
     if (const Outcome<> written = writeImageFile(*result, job.output, job.format.writer(), InPlace::Refused, addCapture);
         !written) {
-        report(QStringLiteral("cannot write %1: %2").arg(job.output, written.reason()));
+        report(QStringLiteral("cannot write %1: %2").arg(quotedName(job.output), written.reason()));
         return ExitStatus::Failure;
     }
     endProgress();

@@ -4,6 +4,8 @@
 
 #include <QSet>
 
+#include <algorithm>
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -69,7 +71,7 @@ void sayForDecoderLocked(const QString &text)
         if (said.contains(key))
             continue;
         said.insert(key);
-        reportLocked(path + QStringLiteral(": ") + trimmed);
+        reportLocked(quotedName(path) + QStringLiteral(": ") + trimmed);
     }
 }
 
@@ -161,6 +163,49 @@ void endProgress()
 {
     const std::lock_guard lock(lineLock);
     clearProgressLocked();
+}
+
+namespace {
+
+bool isControl(QChar c)
+{
+    return c.unicode() < 0x20 || c.unicode() == 0x7f;
+}
+
+// One control character inside $'...'.
+QString escaped(QChar c)
+{
+    switch (c.unicode()) {
+    case '\a': return QStringLiteral("\\a");
+    case '\b': return QStringLiteral("\\b");
+    case '\t': return QStringLiteral("\\t");
+    case '\n': return QStringLiteral("\\n");
+    case '\v': return QStringLiteral("\\v");
+    case '\f': return QStringLiteral("\\f");
+    case '\r': return QStringLiteral("\\r");
+    default: return QStringLiteral("\\%1").arg(c.unicode(), 3, 8, QLatin1Char('0'));
+    }
+}
+
+} // namespace
+
+QString quotedName(const QString &name)
+{
+    if (std::none_of(name.begin(), name.end(), isControl))
+        return name;
+    QString quoted;
+    for (qsizetype at = 0; at < name.size();) {
+        const bool control = isControl(name[at]);
+        qsizetype end = at;
+        while (end < name.size() && isControl(name[end]) == control)
+            ++end;
+        QString run;
+        for (qsizetype i = at; i < end; ++i)
+            run += control ? escaped(name[i]) : name[i] == u'\'' ? QStringLiteral("'\\''") : QString(name[i]);
+        quoted += control ? QStringLiteral("$'%1'").arg(run) : QStringLiteral("'%1'").arg(run);
+        at = end;
+    }
+    return quoted;
 }
 
 void report(const QString &text)

@@ -12,6 +12,11 @@ void showProgress(const QString &step);
 // Clears the progress line, so the shell prompt starts on a clean line.
 void endProgress();
 
+// A file name as a message shows it: as it is, unless it holds control characters (a newline
+// would forge a second line, an escape sequence would reach the terminal); then quoted as GNU
+// coreutils quotes it for a shell, 'a'$'\n''b'.
+QString quotedName(const QString &name);
+
 // One line "ombrelux-cli: text", after clearing any progress line. The tool ends on it, so
 // decoders' messages after it are not said.
 void report(const QString &text);

@@ -1,5 +1,6 @@
 #include "cli/framelist.h"
 
+#include "cli/console.h"
 #include "engine/decode/decode.h"
 
 #include <QFile>
@@ -82,7 +83,7 @@ std::optional<QStringList> expandFrameLists(const QStringList &arguments, ListPr
             continue;
         }
         const QString name = argument.mid(1);
-        const QString shown = name == StandardInput ? QStringLiteral("on standard input") : name;
+        const QString shown = name == StandardInput ? QStringLiteral("on standard input") : quotedName(name);
         QFile list(name);
         QString why;
         std::optional<QByteArray> text;

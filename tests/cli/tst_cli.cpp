@@ -960,6 +960,13 @@ void CliTest::namesKeepTheirBytes_data()
     QTest::newRow("the message names the missing input") << QByteArray("brighten") << QByteArray("out.bmp")
                                                          << QList<QByteArray>{"gone\xff.bmp"} << false
                                                          << QByteArray("cannot read image gone\xff.bmp: No such file");
+    // Control characters would forge lines and reach the terminal: quoted as coreutils quotes them.
+    QTest::newRow("a newline in a missing name") << QByteArray("brighten") << QByteArray("out.bmp")
+                                                 << QList<QByteArray>{"a\nb.bmp"} << false
+                                                 << QByteArray("cannot read image 'a'$'\\n''b.bmp': No such file");
+    QTest::newRow("an escape sequence and a quote") << QByteArray("brighten") << QByteArray("out.bmp")
+                                                    << QList<QByteArray>{"it's\x1b[31m\xff.bmp"} << false
+                                                    << QByteArray("cannot read image 'it'\\''s'$'\\033''[31m\xff.bmp': No such");
 }
 
 void CliTest::namesKeepTheirBytes()
