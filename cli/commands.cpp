@@ -149,6 +149,7 @@ ExitStatus runJob(const Job &given)
         return ExitStatus::Failure;
     }
     showProgress(QStringLiteral("saving"));
+    muteLibraryMessages();
     EncodedEdit addCapture;
     if (job.format.tagged)
         addCapture = [first = CaptureSource{bytesOfName(job.inputs.first()), embeddedExif(job.inputs.first())}](

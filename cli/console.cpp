@@ -33,6 +33,8 @@ std::map<std::thread::id, std::string> partialLines;
 // Every report ends the run, which cancels the frames still read ahead: their decoders then
 // fail on reads the cancel refused ("libpng error: Read Error") about files that are fine.
 bool runEnded = false;
+// Set once the result is being written.
+bool librariesMuted = false;
 
 // Carriage return, then "erase to end of line": the next text starts on a clean line.
 constexpr char ClearLine[] = "\r\033[K";
@@ -56,7 +58,7 @@ void reportLocked(const QString &text)
 // that did not fit its room, and each time the decoder says the same.
 void sayForDecoderLocked(const QString &text)
 {
-    if (runEnded)
+    if (runEnded || librariesMuted)
         return;
     const QString path = pathBeingDecoded();
     for (const QString &line : text.split(u'\n')) {
@@ -206,6 +208,12 @@ QString quotedName(const QString &name)
         at = end;
     }
     return quoted;
+}
+
+void muteLibraryMessages()
+{
+    const std::lock_guard lock(lineLock);
+    librariesMuted = true;
 }
 
 void report(const QString &text)

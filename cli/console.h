@@ -26,6 +26,11 @@ void report(const QString &text);
 // message once per file. Call before any thread starts.
 void reportDecoderMessages();
 
+// From here on what Qt and the libraries say is not shown: while the result is written, an
+// encoder's own words ("foo: Error writing TIFF header", "Bogus message code 0") only precede,
+// and garble, the reason the tool gives.
+void muteLibraryMessages();
+
 // Memory running out inside Qt throws std::bad_alloc, on whichever thread allocates, and Qt's
 // state cannot be trusted after it: the tool then ends at once with exit status 1 and the
 // system's reason, as for any failure. OUT is only ever written whole, so it stays as it was.

@@ -22,7 +22,9 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 
 #include <algorithm>
 #include <array>
@@ -374,6 +376,8 @@ private slots:
     void outputFormats();
     void killedWhileWriting_data();
     void killedWhileWriting();
+    void fullDisk_data();
+    void fullDisk();
     void captureMetadata_data();
     void captureMetadata();
     void heicCaptureMetadata_data();
@@ -676,6 +680,28 @@ void CliTest::killedWhileWriting()
         QVERIFY2(size == QSize(5, 4) || (size == large.size() && !QImage(dir.filePath(output)).isNull()),
                  qPrintable(QStringLiteral("killed at %1 of the run: %2 x %3").arg(share).arg(size.width()).arg(size.height())));
     }
+}
+
+void CliTest::fullDisk_data()
+{
+    killedWhileWriting_data();
+}
+
+// The file system's reason alone: no encoder's own words before it, nothing left on the disk.
+void CliTest::fullDisk()
+{
+    QFETCH(QString, output);
+    const QTemporaryDir dir;
+    const LoopMountedExt4 disk(dir.path(), 4 << 20);
+    if (!disk.mounted())
+        QSKIP("cannot loop-mount a file system here");
+    QVERIFY(randomPicture(2400, 1800, 9).save(dir.filePath("large.bmp")));
+    const QString target = QDir(disk.path()).filePath(output);
+    const QStringList before = entriesOf(disk.path());
+    const ToolRun run = runCli({"brighten", "-o", target, "large.bmp"}, dir.path());
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err, QStringLiteral("ombrelux-cli: cannot write %1: %2\n").arg(target, QString::fromLocal8Bit(std::strerror(ENOSPC))).toLocal8Bit());
+    QCOMPARE(entriesOf(disk.path()), before);
 }
 
 void CliTest::captureMetadata_data()
