@@ -58,7 +58,7 @@ void reportLocked(const QString &text)
 // that did not fit its room, and each time the decoder says the same.
 void sayForDecoderLocked(const QString &text)
 {
-    if (runEnded || librariesMuted)
+    if (runEnded || librariesMuted || decodingGivenUpOn())
         return;
     const QString path = pathBeingDecoded();
     for (const QString &line : text.split(u'\n')) {

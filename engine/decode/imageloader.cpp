@@ -26,6 +26,7 @@
 namespace {
 
 thread_local QString decodingPath;
+thread_local bool decodingGivenUp = false;
 
 // The path a file was opened by, kept on the QFile: one opened by descriptor has no name.
 constexpr char NameProperty[] = "ombreluxPath";
@@ -183,7 +184,11 @@ Outcome<QImage> decodeDevice(QIODevice &device, const SizeAdmission &admit)
     // Named for the message handler while this thread decodes; a file's name is the path as given.
     const QString name = device.property(NameProperty).toString();
     decodingPath = name;
-    const auto forget = qScopeGuard([] { decodingPath.clear(); });
+    decodingGivenUp = false;
+    const auto forget = qScopeGuard([] {
+        decodingPath.clear();
+        decodingGivenUp = false;
+    });
     const QByteArray head = device.peek(HeadBytes);
     const QString suffix = QFileInfo(name).suffix();
     const FileFormat &format = *std::find_if(FileFormats.begin(), FileFormats.end(),
@@ -247,6 +252,16 @@ Outcome<QImage> decodeImageFile(const QString &path, std::optional<FileIdentity>
 QString pathBeingDecoded()
 {
     return decodingPath;
+}
+
+void giveUpDecoding()
+{
+    decodingGivenUp = true;
+}
+
+bool decodingGivenUpOn()
+{
+    return decodingGivenUp;
 }
 
 Outcome<QImage> decodeImageData(const QByteArray &data)

@@ -40,6 +40,12 @@ Outcome<QImage> decodeImageFile(const QString &path, std::optional<FileIdentity>
 // A message handler names with it the file a decoder's warning is about.
 QString pathBeingDecoded();
 
+// The caller of the decode this thread runs has given it up, and refuses its reads: what its
+// decoder says from here on ("Corrupt JPEG data: premature end") is about that, not the file, and
+// a message handler drops it. Cleared when the decode ends.
+void giveUpDecoding();
+bool decodingGivenUpOn();
+
 // The same decoding from bytes in memory. With no file name the format comes from the content
 // alone, where a file's suffix is tried first.
 Outcome<QImage> decodeImageData(const QByteArray &data);

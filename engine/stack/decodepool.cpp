@@ -40,8 +40,10 @@ public:
 protected:
     qint64 readData(char *data, qint64 maxSize) override
     {
-        if (m_cancelled.load(std::memory_order_relaxed))
+        if (m_cancelled.load(std::memory_order_relaxed)) {
+            giveUpDecoding();
             return -1;
+        }
         return QFile::readData(data, maxSize);
     }
 

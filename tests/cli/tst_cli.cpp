@@ -16,6 +16,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtEndian>
+#include <QStorageInfo>
 #include <QThread>
 #include <QtTest>
 
@@ -378,6 +379,7 @@ private slots:
     void killedWhileWriting();
     void fullDisk_data();
     void fullDisk();
+    void scratchDiskFails();
     void captureMetadata_data();
     void captureMetadata();
     void heicCaptureMetadata_data();
@@ -702,6 +704,45 @@ void CliTest::fullDisk()
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.err, QStringLiteral("ombrelux-cli: cannot write %1: %2\n").arg(target, QString::fromLocal8Bit(std::strerror(ENOSPC))).toLocal8Bit());
     QCOMPARE(entriesOf(disk.path()), before);
+}
+
+// The scratch disk turns read-only while JPEG frames are read ahead: the frames whose reads are
+// then refused must not be reported as damaged before the disk's reason.
+void CliTest::scratchDiskFails()
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    QSKIP("a sanitizer's shadow memory counts as data");
+#endif
+    const QTemporaryDir dir;
+    const LoopMountedExt4 disk(dir.path(), 256 << 20);
+    if (!disk.mounted())
+        QSKIP("cannot loop-mount a file system here");
+    QStringList frames;
+    for (int i = 0; i < 10; ++i) {
+        frames << QStringLiteral("f%1.jpg").arg(i);
+        QVERIFY(randomPicture(2400, 1800, std::uint32_t(i)).save(dir.filePath(frames.back()), "jpg", 90));
+    }
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), disk.path());
+    child.setProcessEnvironment(environment);
+    child.setWorkingDirectory(dir.path());
+    // 130 MB of planes beside 100 MiB of data: they go to the disk.
+    child.start(QStringLiteral("prlimit"), QStringList{"--data=104857600", "--", OMBRELUX_CLI, "median", "--quiet", "-o", "out.bmp"} + frames);
+    QVERIFY(child.waitForStarted());
+    // The planes' file has no name: the space it takes tells that the run is spilling.
+    const qint64 free = QStorageInfo(disk.path()).bytesAvailable();
+    QTRY_VERIFY_WITH_TIMEOUT(QStorageInfo(disk.path()).bytesAvailable() < free - (50 << 20) || child.state() == QProcess::NotRunning, 20000);
+    if (!disk.fail())
+        QSKIP("this kernel cannot fail an ext4 file system on request");
+    QVERIFY(child.state() == QProcess::NotRunning || child.waitForFinished(60000));
+    const QByteArray err = child.readAllStandardError();
+    if (child.exitCode() == 0)
+        QSKIP("the run ended before the disk failed");
+    QCOMPARE(child.exitCode(), 1);
+    QVERIFY2(err == "ombrelux-cli: cannot stack: " + QByteArray(std::strerror(EROFS)) + '\n'
+                 || err == "ombrelux-cli: cannot stack: " + QByteArray(std::strerror(EIO)) + '\n',
+             err.constData());
 }
 
 void CliTest::captureMetadata_data()
