@@ -106,6 +106,23 @@ std::int64_t SpilledPlanes::offset(int channel, int index, int row) const
     return ((std::int64_t(channel) * m_count + index) * m_area.height() + row) * m_area.width();
 }
 
+namespace {
+
+// A buffer of `rows` rows, fewer where memory is short: under a tight limit smaller pieces only
+// take more calls, where failing would end a run the disk could still hold. Null when not even
+// one row can be had.
+std::unique_ptr<std::uint8_t[]> rowsBuffer(int &rows, std::size_t rowBytes)
+{
+    for (;;) {
+        std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[std::size_t(rows) * rowBytes]);
+        if (buffer || rows == 1)
+            return buffer;
+        rows = (rows + 1) / 2;
+    }
+}
+
+} // namespace
+
 bool SpilledPlanes::fail(int error)
 {
     int none = 0;
@@ -143,12 +160,12 @@ bool SpilledPlanes::copyImage(int index, const QImage &picture)
     if (copied.isEmpty())
         return true;
     const auto width = std::size_t(m_area.width());
-    const auto chunkRows = int(std::clamp<std::uint64_t>(std::min(CopyChunkBytes, m_bandBytes) / (3 * width), 1,
-                                                        std::uint64_t(copied.height())));
-    const std::size_t channelBytes = std::size_t(chunkRows) * width;
-    std::unique_ptr<std::uint8_t[]> chunk(new (std::nothrow) std::uint8_t[3 * channelBytes]);
+    auto chunkRows = int(std::clamp<std::uint64_t>(std::min(CopyChunkBytes, m_bandBytes) / (3 * width), 1,
+                                                  std::uint64_t(copied.height())));
+    const std::unique_ptr<std::uint8_t[]> chunk = rowsBuffer(chunkRows, 3 * width);
     if (!chunk)
         return fail(ENOMEM);
+    const std::size_t channelBytes = std::size_t(chunkRows) * width;
     std::uint8_t *red = chunk.get();
     std::uint8_t *green = red + channelBytes;
     std::uint8_t *blue = green + channelBytes;
@@ -180,8 +197,8 @@ bool SpilledPlanes::paint(QImage &surface, const StackOptions &options, const Fr
         return true;
     const auto width = std::size_t(m_area.width());
     const std::uint64_t rowBytes = 3u * std::uint64_t(m_count) * width;
-    const auto bandRows = int(std::clamp<std::uint64_t>(m_bandBytes / rowBytes, 1, std::uint64_t(painted.height())));
-    std::unique_ptr<std::uint8_t[]> band(new (std::nothrow) std::uint8_t[std::size_t(bandRows) * rowBytes]);
+    auto bandRows = int(std::clamp<std::uint64_t>(m_bandBytes / rowBytes, 1, std::uint64_t(painted.height())));
+    const std::unique_ptr<std::uint8_t[]> band = rowsBuffer(bandRows, std::size_t(rowBytes));
     if (!band)
         return fail(ENOMEM);
     // Detach here, on the calling thread, before workers get row pointers.
