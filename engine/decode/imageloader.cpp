@@ -31,7 +31,7 @@ thread_local bool decodingGivenUp = false;
 // The path a file was opened by, kept on the QFile: one opened by descriptor has no name.
 constexpr char NameProperty[] = "ombreluxPath";
 
-// Enough for the signatures and for a DNG's first directory, which writers put right after the header.
+// Enough for every signature.
 constexpr qint64 HeadBytes = 4096;
 
 FileIdentity identityFrom(const struct stat &info)
@@ -133,12 +133,12 @@ Outcome<Decoded> decodeUpright(QIODevice &device, const SizeAdmission &admit)
     return Decoded{std::move(*decoded)};
 }
 
-bool anyContent(QByteArrayView, const QString &)
+bool anyContent(QIODevice &, QByteArrayView, const QString &)
 {
     return true;
 }
 
-bool heifContent(QByteArrayView head, const QString &)
+bool heifContent(QIODevice &, QByteArrayView head, const QString &)
 {
     return isHeif(head);
 }
@@ -146,7 +146,7 @@ bool heifContent(QByteArrayView head, const QString &)
 // The decoders in the order they are tried: the first that recognises a file's head (and, for
 // a camera's RAW format, its suffix) decodes it.
 struct FileFormat {
-    bool (*recognises)(QByteArrayView head, const QString &suffix);
+    bool (*recognises)(QIODevice &device, QByteArrayView head, const QString &suffix);
     Outcome<Decoded> (*decode)(QIODevice &device, const SizeAdmission &admit);
 };
 constexpr std::array<FileFormat, 3> FileFormats{{
@@ -192,7 +192,7 @@ Outcome<QImage> decodeDevice(QIODevice &device, const SizeAdmission &admit)
     const QByteArray head = device.peek(HeadBytes);
     const QString suffix = QFileInfo(name).suffix();
     const FileFormat &format = *std::find_if(FileFormats.begin(), FileFormats.end(),
-                                             [&](const FileFormat &candidate) { return candidate.recognises(head, suffix); });
+                                             [&](const FileFormat &candidate) { return candidate.recognises(device, head, suffix); });
     Outcome<Decoded> decoded = format.decode(device, admit);
     if (!decoded)
         return Failure{decoded.reason()};

@@ -31,20 +31,34 @@ quint32 unsignedAt(QByteArrayView bytes, qsizetype at, int count, bool littleEnd
     return value;
 }
 
-// A TIFF whose first directory carries the DNGVersion tag, within the bytes given.
-bool isDng(QByteArrayView head)
+// The bytes at `at`, read without moving the device: a decoder after this one reads from where
+// it stands.
+QByteArray bytesAt(QIODevice &device, qint64 at, qint64 count)
+{
+    const qint64 position = device.pos();
+    QByteArray bytes;
+    if (at >= 0 && at < device.size() && device.seek(at))
+        bytes = device.read(count);
+    device.seek(position);
+    return bytes;
+}
+
+// A TIFF whose first directory carries the DNGVersion tag. Writers put that directory anywhere,
+// some after the image data, so it is read where the header says.
+bool isDng(QIODevice &device, QByteArrayView head)
 {
     if (head.size() < 8)
         return false;
     const bool little = head.startsWith("II*\0");
     if (!little && !head.startsWith("MM\0*"))
         return false;
-    const qsizetype directory = unsignedAt(head, 4, 4, little);
-    if (directory + 2 > head.size())
+    const QByteArray count = bytesAt(device, unsignedAt(head, 4, 4, little), 2);
+    if (count.size() != 2)
         return false;
-    const qsizetype entries = unsignedAt(head, directory, 2, little);
-    for (qsizetype i = 0; i < entries && directory + 2 + 12 * (i + 1) <= head.size(); ++i)
-        if (unsignedAt(head, directory + 2 + 12 * i, 2, little) == DngVersionTag)
+    const qsizetype entries = unsignedAt(count, 0, 2, little);
+    const QByteArray directory = bytesAt(device, unsignedAt(head, 4, 4, little) + 2, 12 * entries);
+    for (qsizetype i = 0; i < entries && 12 * (i + 1) <= directory.size(); ++i)
+        if (unsignedAt(directory, 12 * i, 2, little) == DngVersionTag)
             return true;
     return false;
 }
@@ -71,9 +85,9 @@ QString reasonFor(int error, QSize announced)
 
 } // namespace
 
-bool isCameraRaw(QByteArrayView head, const QString &suffix)
+bool isCameraRaw(QIODevice &device, QByteArrayView head, const QString &suffix)
 {
-    if (isDng(head))
+    if (isDng(device, head))
         return true;
     for (const char *known : MakerSuffixes)
         if (suffix.compare(QLatin1String(known), Qt::CaseInsensitive) == 0)

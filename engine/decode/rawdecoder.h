@@ -14,7 +14,7 @@ class QIODevice;
 // makers' formats are TIFF inside and would reach Qt's TIFF reader, which shows their preview
 // or an undeveloped mosaic; and LibRaw also identifies some cameras by the file's size alone,
 // so trying it on whatever Qt declines would develop any file of such a size into noise.
-bool isCameraRaw(QByteArrayView head, const QString &suffix);
+bool isCameraRaw(QIODevice &device, QByteArrayView head, const QString &suffix);
 
 // Develops a camera RAW file as a camera would show it: the camera's white balance, AHD
 // demosaic, sRGB, 16 bits per channel (Format_RGBX64, tagged sRGB), the camera's orientation

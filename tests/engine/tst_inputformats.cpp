@@ -16,7 +16,7 @@
 // made from or a reference decoded by the format's own tool; colours converted to sRGB at load.
 namespace {
 
-enum class Kind { HeicOpaque, HeicAlpha, Dng, Tiff8, Tiff16, WebpLossless, Png16 };
+enum class Kind { HeicOpaque, HeicAlpha, Dng, DngLate, Tiff8, Tiff16, WebpLossless, Png16 };
 // An EXIF orientation of 6 is a quarter turn clockwise.
 enum class Orientation { Upright, QuarterTurn };
 
@@ -168,6 +168,7 @@ void TestInputFormats::decodes_data()
     QTest::newRow("heic, lossy") << Kind::HeicOpaque;
     QTest::newRow("heic with alpha, over black") << Kind::HeicAlpha;
     QTest::newRow("cfa dng, developed as dcraw_emu does") << Kind::Dng;
+    QTest::newRow("cfa dng, its directory after the image data") << Kind::DngLate;
     QTest::newRow("tiff, 8-bit") << Kind::Tiff8;
     QTest::newRow("tiff, 16-bit, rounded to nearest") << Kind::Tiff16;
     QTest::newRow("webp, lossless") << Kind::WebpLossless;
@@ -193,10 +194,11 @@ void TestInputFormats::decodes()
         QCOMPARE(runTool(QStringLiteral("heif-convert"), {file, reference + QStringLiteral(".png")}), QString());
         expected = loaded(reference + QStringLiteral(".png"));
         break;
-    case Kind::Dng: {
+    case Kind::Dng:
+    case Kind::DngLate: {
         file = m_dir.filePath(QStringLiteral("sensor.dng"));
         const QSize size(32, 24);
-        QCOMPARE(writeTiff(QStringLiteral("dng"), size, mosaic(size), file), QString());
+        QCOMPARE(writeTiff(QLatin1String(kind == Kind::Dng ? "dng" : "dng-late"), size, mosaic(size), file), QString());
         // Camera white balance, sRGB, AHD, 16 bits: the loader rounds those to 8 as any 16-bit TIFF.
         QCOMPARE(runTool(QStringLiteral("dcraw_emu"), {QStringLiteral("-w"), QStringLiteral("-o"), QStringLiteral("1"),
                                                       QStringLiteral("-q"), QStringLiteral("3"), QStringLiteral("-6"),

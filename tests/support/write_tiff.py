@@ -5,7 +5,9 @@ usage: write_tiff.py KIND WIDTH HEIGHT SAMPLES OUT
   rgb8   SAMPLES holds 8-bit R,G,B per pixel
   rgb16  16-bit little-endian R,G,B per pixel
   dng    16-bit little-endian mosaic of an RGGB sensor, 12 bits used: a CFA DNG
+  dng-late  the same, its first directory moved past the image data and the first 4 KB
 """
+import struct
 import sys
 
 import numpy
@@ -19,7 +21,7 @@ if kind == "rgb8":
 elif kind == "rgb16":
     data = numpy.fromfile(samples, dtype="<u2").reshape(height, width, 3)
     tifffile.imwrite(out, data, photometric="rgb")
-elif kind == "dng":
+elif kind in ("dng", "dng-late"):
     data = numpy.fromfile(samples, dtype="<u2").reshape(height, width)
     # sRGB-like primaries (XYZ to camera), a neutral a little warm, as a daylight camera sees it.
     xyz_to_camera = [3240, -1537, -499, -969, 1876, 42, 56, -204, 1057]
@@ -39,3 +41,15 @@ elif kind == "dng":
     ])
 else:
     sys.exit("unknown kind " + kind)
+
+if kind == "dng-late":
+    with open(out, "rb") as tiff:
+        data = bytearray(tiff.read())
+    order = "<" if data[:2] == b"II" else ">"
+    first = struct.unpack(order + "I", data[4:8])[0]
+    entries = struct.unpack(order + "H", data[first:first + 2])[0]
+    directory = data[first:first + 2 + 12 * entries + 4]  # its values stay where they are
+    data += bytes(8192 - len(data) % 4096)
+    data[4:8] = struct.pack(order + "I", len(data))
+    with open(out, "wb") as tiff:
+        tiff.write(data + directory)
