@@ -36,6 +36,8 @@ bool runEnded = false;
 // Set once the result is being written.
 bool librariesMuted = false;
 
+constexpr QLatin1StringView QtTiffName("foo: ");
+
 // Carriage return, then "erase to end of line": the next text starts on a clean line.
 constexpr char ClearLine[] = "\r\033[K";
 
@@ -62,7 +64,11 @@ void sayForDecoderLocked(const QString &text)
         return;
     const QString path = pathBeingDecoded();
     for (const QString &line : text.split(u'\n')) {
-        const QString trimmed = line.trimmed();
+        QString trimmed = line.trimmed();
+        // Qt's TIFF plugin opens every file under the name "foo", which libtiff puts before its
+        // messages; the file's own name comes first already.
+        if (trimmed.startsWith(QtTiffName))
+            trimmed.remove(0, QtTiffName.size());
         if (trimmed.isEmpty())
             continue;
         if (path.isEmpty()) {
