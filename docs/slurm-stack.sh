@@ -21,5 +21,5 @@ find "$scene" -maxdepth 1 -type f ! -name '*'$'\n''*' \( -iname '*.jpg' -o -inam
     -o -iname '*.png' -o -iname '*.tif' -o -iname '*.tiff' -o -iname '*.bmp' -o -iname '*.ppm' \
     -o -iname '*.webp' -o -iname '*.heic' -o -iname '*.heif' -o -iname '*.dng' \) \
     | LC_ALL=C sort >"$list"
-exec "${OMBRELUX_CLI:-ombrelux-cli}" ${STACK:-median} --quiet --threads "${SLURM_CPUS_PER_TASK:-1}" \
-    -o "${list%.list}.png" "@$list"
+# The tool sizes its threads from the CPUs Slurm binds the task to.
+exec "${OMBRELUX_CLI:-ombrelux-cli}" ${STACK:-median} --quiet -o "${list%.list}.png" "@$list"
