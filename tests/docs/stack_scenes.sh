@@ -5,18 +5,13 @@
 # its array task picks. Exits 77 (skipped) without parallel or ImageMagick.
 #   stack_scenes.sh OMBRELUX_CLI DOCS_DIR
 set -euo pipefail
-cli=$1 docs=$2
+export OMBRELUX_CLI=$1 docs=$2
 command -v parallel >/dev/null && command -v convert >/dev/null || exit 77
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-export OMBRELUX_CLI=$cli
-
-frame() { # frame FILE BYTES...: a 2x1 binary PPM
-    { printf 'P6\n2 1\n255\n'; printf "$(printf '\\%03o' "${@:2}")"; } >"$1"
-}
+frame() { { printf 'P6\n2 1\n255\n'; printf "$(printf '\\%03o' "${@:2}")"; } >"$1"; } # FILE BYTES...: 2x1 PPM
 pixels() { convert "$1" -depth 8 rgb:- | od -An -tu1 | xargs; }
 fail() { echo "stack_scenes: $*" >&2; exit 1; }
-
 scenes=(beach "night sky" street)
 for k in 0 1 2; do
     dir="$work/scenes/${scenes[k]}"
