@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# The documented recipes as a user runs them: docs/stack-scenes.sh over three scenes (one named
-# with a space) gives three medians, byte for byte as ImageMagick reads them back; a scene that
-# fails makes the status non-zero without costing the others; the Slurm script stacks the scene
-# its array task picks. Exits 77 (skipped) without parallel or ImageMagick.
+# docs/ recipes as a user runs them: three scenes (one named with a space) give three medians, byte
+# for byte as ImageMagick reads them; a failing scene makes the status non-zero without costing
+# the others; the Slurm script stacks its array task's scene. 77 (skipped) without parallel.
 #   stack_scenes.sh OMBRELUX_CLI DOCS_DIR
 set -euo pipefail
 export OMBRELUX_CLI=$1 docs=$2
