@@ -8,12 +8,22 @@
 # transform (alignaccuracy --residual); the engine's direct corner error is in parentheses.
 #   bench/handheld/vs-hugin.sh DIR [BUILD_DIR]     BUILD_DIR defaults to the tree's build-ci
 # A DIR without transforms.txt is first filled by makeburst-handheld with COUNT (10) JPEG frames
-# of SIZE (4000x3000). HUGIN_OPTIONS (align_image_stack's options besides -a, chosen below) and
+# of SIZE (4000x3000) from SEEDS (1). Several seeds, as SEEDS="1 2 3", give one burst each in
+# DIR/seed-N and one table each, the same options throughout: one burst alone can flatter either
+# aligner. HUGIN_OPTIONS (align_image_stack's options besides -a, chosen below) and
 # LABEL (the table's first heading) override the defaults. Results and hugin's frames go to a
 # scratch folder in /tmp, removed at the end.
 set -euo pipefail
 dir=$1
 build=${2:-$(dirname "$0")/../../build-ci}
+seeds=(${SEEDS:-1})
+if ((${#seeds[@]} > 1)); then
+    for seed in "${seeds[@]}"; do
+        LABEL="${LABEL:+$LABEL, }seed $seed" SEEDS=$seed "$0" "$dir/seed-$seed" "$build"
+        echo
+    done
+    exit 0
+fi
 tools=$build/bench/handheld
 cli=$build/ombrelux-cli
 for tool in "$cli" "$tools/alignaccuracy" "$tools/psnr" "$tools/makeburst-handheld"; do
@@ -21,7 +31,7 @@ for tool in "$cli" "$tools/alignaccuracy" "$tools/psnr" "$tools/makeburst-handhe
 done
 command -v align_image_stack >/dev/null || { echo "vs-hugin: needs align_image_stack (hugin-tools)" >&2; exit 1; }
 [ -f "$dir/transforms.txt" ] \
-    || "$tools/makeburst-handheld" --count "${COUNT:-10}" --size "${SIZE:-4000x3000}" --format jpg "$dir"
+    || "$tools/makeburst-handheld" --count "${COUNT:-10}" --size "${SIZE:-4000x3000}" --format jpg --seed "${seeds[0]}" "$dir"
 # Every frame to frame 0 like the engine; zoom (-m) and shift (-i) besides the turn, the motion
 # the burst has (-a alone, consecutive pairs, leaves several pixels); and its control points
 # found on a copy of about the engine's 1200 px, never finer than its default -s 1: at 12 MP
@@ -67,3 +77,5 @@ awk -v o="${hugin[*]}" -v aw="${ais% *}" -v ac="${ais#* }" -v mw="${ais_median% 
     -v p="$(psnr "$work/hugin.bmp")" -v r="$hugin_residual" \
     'BEGIN { printf "| align_image_stack -a %s (%.2f s), then median | %.2f | %.2f | %s | %s |\n", o, aw, aw + mw, ac + mc, p, r }'
 echo "| median of the frames warped with the true transforms | | | $(psnr "$work/truth.bmp") | 0 |"
+awk -v o="${ours_residual%%,*}" -v h="${hugin_residual%%,*}" \
+    'BEGIN { if (o > 0 && h > 0) printf "\nalign_image_stack corner error / ombrelux-cli --align: %.1f\n", h / o }'
