@@ -403,6 +403,11 @@ void TestHostileFiles::hostileSizes_data()
         QTest::addRow("heic bomb: %s", qPrintable(bomb.mid(17)))
             << "bomb.heic" << file.readAll().mid(1) << Expect::Refused << none << QByteArray() << TooLarge;
     }
+    // Within the budget, but its one 64x64 tile cannot fill the canvas: libheif took 2.6 GB.
+    QFile uncovered(corpus.filePath(QStringLiteral("loader-heic-grid-15000x15000-of-one-tile")));
+    QVERIFY(uncovered.open(QIODevice::ReadOnly));
+    QTest::newRow("heic grid 15000x15000 of one 64x64 tile")
+        << "bomb.heic" << uncovered.readAll().mid(1) << Expect::Refused << none << QByteArray() << Undecodable;
 }
 
 // Each either loads within the loader's limits or is refused, within the child's time bound.
