@@ -72,6 +72,42 @@ QByteArray tiffOfExifItem(const QByteArray &item)
     return offset > quint32(item.size() - 4) ? QByteArray() : item.mid(4 + qsizetype(offset));
 }
 
+// A decoded picture of 9 to 16 bits a sample (little-endian, interleaved) scaled to 16 bits;
+// releases `decoded`.
+Outcome<QImage> widened(heif_image *decoded, int bits, bool alpha, bool premultiplied, const QColorSpace &space)
+{
+    const std::unique_ptr<heif_image, Releaser<heif_image_release>> owned(decoded);
+    int stride = 0;
+    const uint8_t *pixels = heif_image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);
+    const int width = heif_image_get_width(decoded, heif_channel_interleaved);
+    const int height = heif_image_get_height(decoded, heif_channel_interleaved);
+    if (!pixels || width <= 0 || height <= 0)
+        return Failure{Undecodable};
+    QImage picture(width, height, !alpha ? QImage::Format_RGBX64
+                                  : premultiplied ? QImage::Format_RGBA64_Premultiplied
+                                                  : QImage::Format_RGBA64);
+    if (picture.isNull())
+        return Failure{qt_error_string(ENOMEM)};
+    const quint32 maximum = (1u << bits) - 1;
+    const int channels = alpha ? 4 : 3;
+    for (int y = 0; y < height; ++y) {
+        const uint8_t *in = pixels + qsizetype(y) * stride;
+        auto *out = reinterpret_cast<quint16 *>(picture.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 4; ++c) {
+                if (c == channels) {
+                    out[4 * x + c] = 0xffff;
+                    continue;
+                }
+                const qsizetype at = 2 * (qsizetype(x) * channels + c);
+                const quint32 v = std::min<quint32>(quint32(in[at]) | quint32(in[at + 1]) << 8, maximum);
+                out[4 * x + c] = quint16((v * 65535u + maximum / 2) / maximum);
+            }
+    }
+    picture.setColorSpace(space);
+    return picture;
+}
+
 } // namespace
 
 bool isHeif(QByteArrayView head)
@@ -81,6 +117,11 @@ bool isHeif(QByteArrayView head)
 }
 
 Outcome<QImage> decodeHeif(QIODevice &device, const SizeAdmission &admit)
+{
+    return decodeHeif(device, admit, SampleDepth::Eight);
+}
+
+Outcome<QImage> decodeHeif(QIODevice &device, const SizeAdmission &admit, SampleDepth depth)
 {
     if (!device.seek(0))
         return Failure{Undecodable};
@@ -112,13 +153,19 @@ Outcome<QImage> decodeHeif(QIODevice &device, const SizeAdmission &admit)
     const Options options(heif_decoding_options_alloc());
     if (!options)
         return Failure{qt_error_string(ENOMEM)};
-    // Deeper samples come as 8 bits, as the rest of the program takes them.
-    options->convert_hdr_to_8bit = 1;
+    // Deeper samples come as 8 bits where the caller takes 8.
+    const int bits = heif_image_handle_get_luma_bits_per_pixel(primary);
+    const bool deep = depth == SampleDepth::Sixteen && bits > 8 && bits <= 16;
+    options->convert_hdr_to_8bit = deep ? 0 : 1;
+    const heif_chroma chroma = deep ? (alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
+                                    : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
     heif_image *decoded = nullptr;
-    error = heif_decode_image(primary, &decoded, heif_colorspace_RGB,
-                              alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get());
+    error = heif_decode_image(primary, &decoded, heif_colorspace_RGB, chroma, options.get());
     if (error.code != heif_error_Ok || !decoded)
         return Failure{reasonFor(error, announced)};
+    if (deep)
+        return widened(decoded, bits, alpha, heif_image_handle_is_premultiplied_alpha(primary) != 0,
+                       colourSpaceOf(*primary));
 
     int stride = 0;
     const uint8_t *pixels = heif_image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);

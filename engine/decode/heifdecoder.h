@@ -17,6 +17,9 @@ bool isHeif(QByteArrayView head);
 // as 8-bit RGB, or RGBA when it has alpha, tagged with its ICC profile where it has one. Reads
 // the device from its start, as it goes, so that a read refused by the device ends the decode.
 Outcome<QImage> decodeHeif(QIODevice &device, const SizeAdmission &admit);
+// At Sixteen, samples of more than 8 bits come as Format_RGBX64 (RGBA64 with alpha), scaled to
+// 0-65535 (round(v * 65535 / (2^bits - 1))); 8-bit ones as above.
+Outcome<QImage> decodeHeif(QIODevice &device, const SizeAdmission &admit, SampleDepth depth);
 
 // The EXIF of a HEIF file's primary image, from its 'Exif' item: TIFF-structured bytes from their
 // byte-order mark on. Empty when it has none or cannot be read.

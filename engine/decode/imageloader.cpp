@@ -6,9 +6,11 @@
 #include "engine/decode/decodelimits.h"
 #include "engine/decode/exiforientation.h"
 #include "engine/decode/heifdecoder.h"
+#include "engine/decode/pnmdecoder.h"
 #include "engine/decode/rawdecoder.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -106,7 +108,7 @@ struct Decoded {
 
 // Whatever Qt's readers know: BMP, JPEG, GIF, PNG, and TIFF and WebP with Qt's image format
 // plugins.
-Outcome<Decoded> decodeWithQt(QIODevice &device, const SizeAdmission &admit)
+Outcome<Decoded> decodeWithQt(QIODevice &device, const SizeAdmission &admit, SampleDepth)
 {
     QImageReader reader(&device);
     reader.setAutoTransform(false);
@@ -123,9 +125,9 @@ Outcome<Decoded> decodeWithQt(QIODevice &device, const SizeAdmission &admit)
     return Decoded{std::move(decoded), orientation};
 }
 
-// For decoders that hand their picture over upright.
+// For decoders that hand their picture over upright, at the depth they decode to.
 template <Outcome<QImage> (*decode)(QIODevice &, const SizeAdmission &)>
-Outcome<Decoded> decodeUpright(QIODevice &device, const SizeAdmission &admit)
+Outcome<Decoded> decodeUpright(QIODevice &device, const SizeAdmission &admit, SampleDepth)
 {
     Outcome<QImage> decoded = decode(device, admit);
     if (!decoded)
@@ -143,25 +145,84 @@ bool heifContent(QIODevice &, QByteArrayView head, const QString &)
     return isHeif(head);
 }
 
+bool deepPnmContent(QIODevice &, QByteArrayView head, const QString &)
+{
+    return isDeepPnm(head);
+}
+
+Outcome<Decoded> decodeHeifAtDepth(QIODevice &device, const SizeAdmission &admit, SampleDepth depth)
+{
+    Outcome<QImage> decoded = decodeHeif(device, admit, depth);
+    if (!decoded)
+        return Failure{decoded.reason()};
+    return Decoded{std::move(*decoded)};
+}
+
+// Qt's reader keeps today's 8-bit samples at 8 bits; ours keeps all of them at 16.
+Outcome<Decoded> decodePnmAtDepth(QIODevice &device, const SizeAdmission &admit, SampleDepth depth)
+{
+    if (depth == SampleDepth::Eight)
+        return decodeWithQt(device, admit, depth);
+    return decodeUpright<decodeDeepPnm>(device, admit, depth);
+}
+
 // The decoders in the order they are tried: the first that recognises a file's head (and, for
 // a camera's RAW format, its suffix) decodes it.
 struct FileFormat {
     bool (*recognises)(QIODevice &device, QByteArrayView head, const QString &suffix);
-    Outcome<Decoded> (*decode)(QIODevice &device, const SizeAdmission &admit);
+    Outcome<Decoded> (*decode)(QIODevice &device, const SizeAdmission &admit, SampleDepth depth);
 };
-constexpr std::array<FileFormat, 3> FileFormats{{
-    {heifContent, decodeUpright<decodeHeif>},
+constexpr std::array<FileFormat, 4> FileFormats{{
+    {heifContent, decodeHeifAtDepth},
     {isCameraRaw, decodeUpright<decodeCameraRaw>},
+    {deepPnmContent, decodePnmAtDepth},
     {anyContent, decodeWithQt},
 }};
 
+// Every alpha sample of a premultiplied RGBA64 picture (drawn over black) set to 0xffff.
+void makeOpaque64(QImage &surface)
+{
+    const auto width = std::size_t(surface.width());
+    for (int y = 0; y < surface.height(); ++y) {
+        auto *row = reinterpret_cast<quint16 *>(surface.scanLine(y));
+        for (std::size_t x = 0; x < width; ++x)
+            row[4 * x + 3] = 0xffff;
+    }
+}
+
+// The loader's surface at 16 bits: 8-bit samples widened exactly (v * 257, Qt's conversion)
+// before the colours are converted, so that the conversion works on 16 bits; alpha over black,
+// opaque RGBX64, upright.
+Outcome<QImage> finishedDeep(Decoded decoded)
+{
+    QImage &picture = decoded.picture;
+    const bool hasAlpha = picture.hasAlphaChannel();
+    if (picture.colorSpace().isValid() && picture.colorSpace() != QColorSpace::SRgb)
+        picture = std::move(picture).convertToFormat(hasAlpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64);
+    convertToSrgb(picture);
+    QImage surface = std::move(picture).convertToFormat(hasAlpha ? QImage::Format_RGBA64_Premultiplied
+                                                                 : QImage::Format_RGBX64);
+    if (surface.isNull())
+        return Failure{qt_error_string(ENOMEM)};
+    if (hasAlpha) {
+        makeOpaque64(surface);
+        surface.reinterpretAsFormat(QImage::Format_RGBX64);
+    }
+    surface = orientedUpright(std::move(surface), decoded.orientation);
+    if (surface.isNull())
+        return Failure{qt_error_string(ENOMEM)};
+    return surface;
+}
+
 // The loader's surface from a decoder's picture: sRGB, 16-bit samples rounded to 8 bits
 // (Qt's conversions round to nearest), alpha over black, opaque RGB32, upright.
-Outcome<QImage> finished(Decoded decoded)
+Outcome<QImage> finished(Decoded decoded, SampleDepth depth)
 {
     QImage &picture = decoded.picture;
     if (qint64(picture.width()) * picture.height() > MaxPicturePixels)
         return Failure{TooLarge};
+    if (depth == SampleDepth::Sixteen)
+        return finishedDeep(std::move(decoded));
     // Before the 8-bit conversion, so that 16-bit samples convert at full precision.
     convertToSrgb(picture);
     // Moved, not copied: a second reference would make makeOpaque() copy the whole picture.
@@ -178,7 +239,7 @@ Outcome<QImage> finished(Decoded decoded)
     return surface;
 }
 
-Outcome<QImage> decodeDevice(QIODevice &device, const SizeAdmission &admit)
+Outcome<QImage> decodeDevice(QIODevice &device, const SizeAdmission &admit, SampleDepth depth)
 {
     setUpReaderOnce();
     // Named for the message handler while this thread decodes; a file's name is the path as given.
@@ -193,10 +254,10 @@ Outcome<QImage> decodeDevice(QIODevice &device, const SizeAdmission &admit)
     const QString suffix = QFileInfo(name).suffix();
     const FileFormat &format = *std::find_if(FileFormats.begin(), FileFormats.end(),
                                              [&](const FileFormat &candidate) { return candidate.recognises(device, head, suffix); });
-    Outcome<Decoded> decoded = format.decode(device, admit);
+    Outcome<Decoded> decoded = format.decode(device, admit, depth);
     if (!decoded)
         return Failure{decoded.reason()};
-    return finished(std::move(*decoded));
+    return finished(std::move(*decoded), depth);
 }
 
 } // namespace
@@ -241,12 +302,17 @@ Outcome<> openForDecoding(QFile &file)
 
 Outcome<QImage> decodeImageFile(const QString &path, std::optional<FileIdentity> *identity)
 {
+    return decodeImageFile(path, SampleDepth::Eight, identity);
+}
+
+Outcome<QImage> decodeImageFile(const QString &path, SampleDepth depth, std::optional<FileIdentity> *identity)
+{
     QFile file(path);
     if (const Outcome<> opened = openForDecoding(file); !opened)
         return Failure{opened.reason()};
     if (identity)
         *identity = identityOf(file);
-    return decodeDevice(file, {});
+    return decodeDevice(file, {}, depth);
 }
 
 QString pathBeingDecoded()
@@ -270,12 +336,17 @@ Outcome<QImage> decodeImageData(const QByteArray &data)
     buffer.setData(data);
     if (!buffer.open(QIODevice::ReadOnly))
         return Failure{buffer.errorString()};
-    return decodeDevice(buffer, {});
+    return decodeDevice(buffer, {}, SampleDepth::Eight);
 }
 
 Outcome<QImage> decodeImageDevice(QIODevice &device, const SizeAdmission &admit)
 {
-    return decodeDevice(device, admit);
+    return decodeDevice(device, admit, SampleDepth::Eight);
+}
+
+Outcome<QImage> decodeImageDeviceAtDepth(QIODevice &device, const SizeAdmission &admit, SampleDepth depth)
+{
+    return decodeDevice(device, admit, depth);
 }
 
 QByteArray embeddedExif(const QString &path)

@@ -35,6 +35,10 @@ std::optional<FileIdentity> identityOf(const QFileDevice &opened);
 // cannot be had), "not a regular file", "too large" or "not a picture or damaged". `identity`, when given, receives the identity
 // of the file as opened, so a file swapped in after the open never matches it.
 Outcome<QImage> decodeImageFile(const QString &path, std::optional<FileIdentity> *identity = nullptr);
+// The same at `depth`. At Sixteen: Format_RGBX64, 16-bit PNG, TIFF, PPM and PGM samples exact,
+// 8-bit ones widened (v * 257), camera RAW as LibRaw develops it, HEIC above 8 bits scaled to 16,
+// colours converted to sRGB at 16 bits; Eight gives exactly what the call above gives.
+Outcome<QImage> decodeImageFile(const QString &path, SampleDepth depth, std::optional<FileIdentity> *identity = nullptr);
 
 // The file this thread is decoding, its path as given; empty between loads.
 // A message handler names with it the file a decoder's warning is about.
@@ -53,6 +57,9 @@ Outcome<QImage> decodeImageData(const QByteArray &data);
 // The same decoding from an opened device; for a file, its suffix is tried first as with a path.
 // The caller checks that a file is a regular one.
 Outcome<QImage> decodeImageDevice(QIODevice &device, const SizeAdmission &admit = {});
+// At `depth`, as decodeImageFile() at a depth; a name of its own, so that the one above still
+// converts to a FrameDecoder.
+Outcome<QImage> decodeImageDeviceAtDepth(QIODevice &device, const SizeAdmission &admit, SampleDepth depth);
 
 // The EXIF of a picture file that only a decoder reads (HEIC/HEIF), as TIFF-structured bytes;
 // empty for any other file and one without EXIF.

@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QTransform>
 
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -157,6 +158,8 @@ private slots:
     void convertsToSrgb();
     void exifOrientation_data();
     void exifOrientation();
+    void decodesAtSixteenBits_data();
+    void decodesAtSixteenBits();
 
 private:
     QTemporaryDir m_dir;
@@ -331,6 +334,56 @@ void TestInputFormats::exifOrientation()
         QVERIFY(qAbs(qRed(loaded.pixel(centre)) - qRed(truth.pixel(centre))) < 8
                 && qAbs(qGreen(loaded.pixel(centre)) - qGreen(truth.pixel(centre))) < 8
                 && qAbs(qBlue(loaded.pixel(centre)) - qBlue(truth.pixel(centre))) < 8);
+}
+
+void TestInputFormats::decodesAtSixteenBits_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("png, 16-bit, exact") << "png16";
+    QTest::newRow("tiff, 16-bit, exact") << "rgb16";
+    QTest::newRow("ppm, maxval 65535, exact") << "ppm16";
+    QTest::newRow("png, 8-bit, widened by 257") << "png8";
+    QTest::newRow("heic, 10-bit, as heif-convert writes it at 16 bits") << "heic";
+}
+
+// Loaded at 16 bits: Format_RGBX64 with exactly the samples the file holds, or that
+// heif-convert gives at 16 bits.
+void TestInputFormats::decodesAtSixteenBits()
+{
+    QFETCH(QString, kind);
+    const DeepSamples deep = deepSamples();
+    QImage expected = png16From(deep);
+    const QString file = m_dir.filePath(QStringLiteral("deep.") + kind);
+    const QString reference = m_dir.filePath(QStringLiteral("converted.png"));
+    const QImage truth = randomPicture(37, 23, 9);
+    if (kind == u"png16" || kind == u"png8") {
+        QVERIFY((kind == u"png8" ? truth : expected).save(file, "png"));
+    } else if (kind == u"rgb16") {
+        QCOMPARE(writeTiff(kind, deep.size, deep.bytes, file), QString());
+    } else if (kind == u"ppm16") {
+        QByteArray ppm = QStringLiteral("P6\n%1 %2\n65535\n").arg(deep.size.width()).arg(deep.size.height()).toLatin1();
+        for (qsizetype i = 0; i < deep.bytes.size(); i += 2)
+            ppm.append(deep.bytes[i + 1]).append(deep.bytes[i]);
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(ppm) == ppm.size());
+    } else if (kind == u"heic") {
+        QVERIFY(expected.save(file + ".png"));
+        QCOMPARE(runTool(QStringLiteral("heif-enc"), {"-b", "10", "-q", "90", "-o", file, file + ".png"}), QString());
+        QCOMPARE(runTool(QStringLiteral("heif-convert"), {file, reference}), QString());
+    }
+    if (kind == u"png8" || kind == u"heic")
+        expected = kind == u"png8" ? truth : *decodeImageFile(reference, SampleDepth::Sixteen);
+    const Outcome<QImage> picture = decodeImageFile(file, SampleDepth::Sixteen);
+    QVERIFY(picture && picture->format() == QImage::Format_RGBX64 && picture->size() == expected.size());
+    // heif-convert shifts 10 bits up by 6 (1023 gives 65472), where the loader scales 1023 to 65535.
+    for (int y = 0; y < expected.height(); ++y)
+        for (int i = 0; i < 4 * expected.width(); ++i) {
+            const quint16 got = reinterpret_cast<const quint16 *>(picture->constScanLine(y))[i];
+            // 0xAARRGGBB's alpha, red, green and blue go to X, R, G and B.
+            const auto eight = [&] { return truth.pixel(i / 4, y) >> (i % 4 == 3 ? 24 : 16 - 8 * (i % 4)) & 0xff; };
+            const auto want = [&] { return reinterpret_cast<const quint16 *>(expected.constScanLine(y))[i]; };
+            QCOMPARE(got, kind == u"png8" ? quint16(257 * eight()) : kind == u"heic" ? quint16(((want() >> 6) * 65535u + 511) / 1023) : want());
+        }
 }
 
 QTEST_MAIN(TestInputFormats)
