@@ -1,6 +1,7 @@
 #include "engine/write/outputformat.h"
 
 #include "engine/write/pngwriter.h"
+#include "engine/write/ppmwriter.h"
 
 #include <QColorSpace>
 #include <QFileInfo>
@@ -42,6 +43,8 @@ DeviceWriter OutputFormat::writer() const
     // Qt's PNG writer takes ten times as long at its default compression.
     if (name == "png")
         return writePng;
+    if (name == "ppm")
+        return writePpm;
     return [format = name, level = quality, srgb = tagged](const QImage &surface, QIODevice &device) {
         QImageWriter writer(&device, format);
         writer.setQuality(level);
