@@ -17,9 +17,13 @@ scene=${scenes[SLURM_ARRAY_TASK_ID]:?no scene for task $SLURM_ARRAY_TASK_ID}
 out=$(realpath -m "$2")
 list=$out/$(basename "$scene").list
 mkdir -p "$out"
-find "$scene" -maxdepth 1 -type f ! -name '*'$'\n''*' \( -iname '*.jpg' -o -iname '*.jpeg' \
-    -o -iname '*.png' -o -iname '*.tif' -o -iname '*.tiff' -o -iname '*.bmp' -o -iname '*.ppm' \
-    -o -iname '*.webp' -o -iname '*.heic' -o -iname '*.heif' -o -iname '*.dng' \) \
-    | LC_ALL=C sort >"$list"
+pictures=(\( -iname '*.jpg' -o -iname '*.jpeg' -o -iname '*.png' -o -iname '*.tif' -o -iname '*.tiff'
+    -o -iname '*.bmp' -o -iname '*.ppm' -o -iname '*.webp' -o -iname '*.heic' -o -iname '*.heif' -o -iname '*.dng' \))
+# As in docs/stack-scenes.sh: a picture a list cannot hold refuses the scene, never drops a frame.
+if [ -n "$(find "$scene" -maxdepth 1 -type f "${pictures[@]}" -name '*'$'\n''*' -print -quit)" ]; then
+    echo "slurm-stack.sh: not stacked: a picture's name in $scene holds a newline" >&2
+    exit 1
+fi
+find "$scene" -maxdepth 1 -type f "${pictures[@]}" | LC_ALL=C sort >"$list"
 # The tool sizes its threads from the CPUs Slurm binds the task to.
 exec "${OMBRELUX_CLI:-ombrelux-cli}" ${STACK:-median} --quiet -o "${list%.list}.png" "@$list"

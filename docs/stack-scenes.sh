@@ -16,15 +16,26 @@ shift 2
 shopt -s nullglob
 mkdir -p "$out"
 rm -f "$out"/*.list
+pictures=(\( -iname '*.jpg' -o -iname '*.jpeg' -o -iname '*.png' -o -iname '*.tif' -o -iname '*.tiff'
+    -o -iname '*.bmp' -o -iname '*.ppm' -o -iname '*.webp' -o -iname '*.heic' -o -iname '*.heif' -o -iname '*.dng' \))
+refused=0
 for scene in "$scenes"/*/; do
-    # A name with a newline would split across two lines of the list.
-    find "$scene" -maxdepth 1 -type f ! -name '*'$'\n''*' \( -iname '*.jpg' -o -iname '*.jpeg' \
-        -o -iname '*.png' -o -iname '*.tif' -o -iname '*.tiff' -o -iname '*.bmp' -o -iname '*.ppm' \
-        -o -iname '*.webp' -o -iname '*.heic' -o -iname '*.heif' -o -iname '*.dng' \) \
-        | LC_ALL=C sort >"$out/$(basename "$scene").list"
+    # A list holds one name a line, so a picture whose name holds a newline cannot be listed;
+    # leaving it out would change the stack and still report success, so the scene is refused.
+    if [ -n "$(find "$scene" -maxdepth 1 -type f "${pictures[@]}" -name '*'$'\n''*' -print -quit)" ]; then
+        echo "stack-scenes.sh: not stacked: a picture's name in $scene holds a newline" >&2
+        refused=$((refused + 1))
+        continue
+    fi
+    find "$scene" -maxdepth 1 -type f "${pictures[@]}" | LC_ALL=C sort >"$out/$(basename "$scene").list"
 done
 lists=("$out"/*.list)
-((${#lists[@]})) || { echo "stack-scenes.sh: no scene folders in $scenes" >&2; exit 1; }
+if ((${#lists[@]} == 0)); then
+    ((refused)) || echo "stack-scenes.sh: no scene folders in $scenes" >&2
+    exit 1
+fi
 # Absolute paths throughout, since a remote job starts in its login's home folder.
+status=0
 parallel --joblog "$out/jobs.log" "$@" \
-    "${OMBRELUX_CLI:-ombrelux-cli}" ${STACK:-median} --quiet -o {.}.png @{} ::: "${lists[@]}"
+    "${OMBRELUX_CLI:-ombrelux-cli}" ${STACK:-median} --quiet -o {.}.png @{} ::: "${lists[@]}" || status=$?
+exit $((status + refused))

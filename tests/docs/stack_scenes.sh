@@ -33,8 +33,15 @@ rm "$work/out"/*.png
 if "$docs/stack-scenes.sh" "$work/scenes" "$work/out"; then fail "a failed scene gave status 0"; fi
 for k in 0 1 2; do [ -s "$work/out/${scenes[k]}.png" ] || fail "a failed scene cost ${scenes[k]}"; done
 [ ! -e "$work/out/broken.png" ] || fail "the failed scene left an output"
+# A frame a list cannot hold refuses its scene instead of leaving the frame out.
+rm -r "$work/out" "$work/scenes/broken" && mv "$work/scenes/street/b.ppm" "$work/scenes/street/b"$'\n'".ppm"
+if "$docs/stack-scenes.sh" "$work/scenes" "$work/out" 2>/dev/null; then fail "a frame left out gave status 0"; fi
+[ ! -e "$work/out/street.png" ] && [ -s "$work/out/beach.png" ] || fail "a frame left out: street stacked or beach lost"
+! SLURM_ARRAY_TASK_ID=2 "$docs/slurm-stack.sh" "$work/scenes" "$work/out" 2>/dev/null \
+    || fail "Slurm: a frame left out gave status 0"
+mv "$work/scenes/street/b"$'\n'".ppm" "$work/scenes/street/b.ppm"
 
-rm -r "$work/out" "$work/scenes/broken"
+rm -r "$work/out"
 bash -n "$docs/slurm-stack.sh"
 SLURM_ARRAY_TASK_ID=1 "$docs/slurm-stack.sh" "$work/scenes" "$work/out" || fail "Slurm task 1: status $?"
 [ "$(ls "$work/out"/*.png)" = "$work/out/night sky.png" ] || fail "Slurm task 1 did not stack just 'night sky'"
