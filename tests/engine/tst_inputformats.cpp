@@ -309,9 +309,9 @@ void TestInputFormats::exifOrientation_data()
 {
     QTest::addColumn<QString>("format");
     QTest::addColumn<int>("orientation");
-    for (const char *format : {"png", "webp"})
+    for (const QString &format : {QStringLiteral("png"), QStringLiteral("webp")})
         for (int orientation = 1; orientation <= 8; ++orientation)
-            QTest::addRow("%s, orientation %d", format, orientation) << QString::fromLatin1(format) << orientation;
+            QTest::addRow("%s, orientation %d", qPrintable(format), orientation) << format << orientation;
 }
 
 // exiftool writes the tag; a JPEG of the same quadrants, which Qt's reader turns, is the truth.
