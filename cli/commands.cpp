@@ -60,15 +60,15 @@ std::optional<QImage> stackFrames(const QStringList &frames, const StackOptions 
     std::optional<QImage> first = readInput(QStringLiteral("frame"), frames.first());
     if (!first)
         return std::nullopt;
-    StackSpec spec{.frames = {}, .area = first->size(), .options = options, .alignment = {}};
+    StackPlan plan{.frames = {}, .area = first->size(), .options = options, .alignment = {}};
     // Aligned, the first frame is the reference: the others are warped onto it.
     if (align)
-        spec.alignment = Alignment{*first};
+        plan.alignment = Alignment{*first};
     for (const QString &path : frames)
-        spec.frames.append({path, {}});
-    spec.frames.first().picture = std::move(*first);
+        plan.frames.append({path, {}});
+    plan.frames.first().picture = std::move(*first);
     first.reset();
-    StackResult result = runStack(std::move(spec), batchEvents(frames, options));
+    StackResult result = runStack(std::move(plan), batchEvents(frames, options));
     switch (result.kind) {
     case StackResult::Kind::Done:
         return std::move(result.picture);

@@ -62,20 +62,20 @@ void stackList(OpHost &host, const StackOptions &options, const QString &name, F
         host.showInformation(QStringLiteral("Must be at least 2 images"));
         return;
     }
-    StackSpec spec{.frames = listedFrames(host, count), .area = {}, .options = options, .alignment = {}};
+    StackPlan plan{.frames = listedFrames(host, count), .area = {}, .options = options, .alignment = {}};
     // The stacked area is the canvas as it is now, before any listed file replaces it.
-    spec.area = host.canvas().size();
+    plan.area = host.canvas().size();
     if (framing == Framing::Aligned)
-        spec.alignment = Alignment{host.canvas()};
+        plan.alignment = Alignment{host.canvas()};
     int leftOut = 0;
-    StackEvents events = windowEvents(host, spec.area, leftOut);
+    StackEvents events = windowEvents(host, plan.area, leftOut);
     events.phase = [&host, &name](StackPhase phase, int) {
         if (phase == StackPhase::Stacking)
             host.Cap(QStringLiteral("Generating ") + name + QStringLiteral("..."));
     };
     // The run is over and its memory freed before the buttons come back: a new run may start at the
     // next event point.
-    const StackResult result = runStack(std::move(spec), events, resources);
+    const StackResult result = runStack(std::move(plan), events, resources);
     switch (result.kind) {
     case StackResult::Kind::Refused:
         host.EndWork();

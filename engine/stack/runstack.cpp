@@ -13,11 +13,11 @@ StackResult failed(const QString &reason)
 }
 
 // Frame `index` at its turn: brought, read ahead or decoded now, or gone from the caller's list.
-FrameTaken takeFrame(StackRun &run, StackSpec &spec, const StackEvents &events, int index,
+FrameTaken takeFrame(StackRun &run, StackPlan &plan, const StackEvents &events, int index,
                      std::optional<Coverage> &coverage)
 {
     FrameTaken taken{.index = index};
-    StackFrame &frame = spec.frames[index];
+    StackFrame &frame = plan.frames[index];
     if (!frame.picture.isNull()) {
         taken.picture = std::exchange(frame.picture, QImage());
         taken.brought = true;
@@ -54,28 +54,28 @@ StackResult finishOnto(StackRun &run, const StackEvents &events, QSize area)
     return {StackResult::Kind::Done, {}, std::move(stacked)};
 }
 
-QStringList pathsAhead(const StackSpec &spec)
+QStringList pathsAhead(const StackPlan &plan)
 {
     QStringList paths;
-    for (const StackFrame &frame : spec.frames)
+    for (const StackFrame &frame : plan.frames)
         paths << (frame.picture.isNull() ? frame.path : QString());
     return paths;
 }
 
 } // namespace
 
-StackResult runStack(StackSpec spec, const StackEvents &events, const StackResources &resources)
+StackResult runStack(StackPlan plan, const StackEvents &events, const StackResources &resources)
 {
-    const QImage reference = spec.alignment ? std::exchange(spec.alignment->reference, QImage()) : QImage();
-    StackRun run(spec.area, pathsAhead(spec), resources, spec.options, reference);
+    const QImage reference = plan.alignment ? std::exchange(plan.alignment->reference, QImage()) : QImage();
+    StackRun run(plan.area, pathsAhead(plan), resources, plan.options, reference);
     if (const Outcome<> admitted = run.admitted(); !admitted)
         return {StackResult::Kind::Refused, admitted.reason(), {}};
     // Where the last frame with a picture covers the area: all of it, unless it was warped.
     std::optional<Coverage> coverage;
-    for (int i = 0; i < spec.frames.size(); ++i) {
+    for (int i = 0; i < plan.frames.size(); ++i) {
         if (events.phase)
             events.phase(StackPhase::Loading, i);
-        FrameTaken taken = takeFrame(run, spec, events, i, coverage);
+        FrameTaken taken = takeFrame(run, plan, events, i, coverage);
         FrameChoice choice = events.frameTaken(taken);
         if (choice.kind == FrameChoice::Kind::Stop)
             return {StackResult::Kind::Stopped, {}, {}};
@@ -88,6 +88,6 @@ StackResult runStack(StackSpec spec, const StackEvents &events, const StackResou
     }
     run.endLoading();
     if (events.phase)
-        events.phase(StackPhase::Stacking, int(spec.frames.size()));
-    return finishOnto(run, events, spec.area);
+        events.phase(StackPhase::Stacking, int(plan.frames.size()));
+    return finishOnto(run, events, plan.area);
 }

@@ -24,7 +24,7 @@ struct Alignment {
 };
 
 // A stack, described once.
-struct StackSpec {
+struct StackPlan {
     QList<StackFrame> frames;
     QSize area; // a frame's part beyond it is ignored; beyond a frame's edges it is black
     StackOptions options;
@@ -40,7 +40,7 @@ struct FrameTaken {
     QString failure;
     bool unaligned = false; // decoded, but it matched the reference nowhere
     bool removed = false;   // no file at its turn: the caller's list lost the entry
-    bool brought = false;   // the spec's own picture
+    bool brought = false;   // the plan's own picture
 };
 
 // What the caller makes of a frame: stacks a picture (the frame's own, or one that stands in for
@@ -56,7 +56,7 @@ struct FrameChoice {
 struct StackEvents {
     // Before frame `index` is taken (Loading), and once every frame is in (Stacking).
     std::function<void(StackPhase phase, int index)> phase;
-    // The path of frame `index` at its turn, nullopt when it has none now; unset, the spec's.
+    // The path of frame `index` at its turn, nullopt when it has none now; unset, the plan's.
     std::function<std::optional<QString>(int index)> pathAtTurn;
     std::function<FrameChoice(FrameTaken &frame)> frameTaken;
     // After each frame's choice but Stop: the caller's point to let events run.
@@ -73,4 +73,4 @@ struct StackResult {
 };
 
 // Runs the stack, reporting through `events`; the frames' pictures are freed as they are stacked.
-StackResult runStack(StackSpec spec, const StackEvents &events, const StackResources &resources = {});
+StackResult runStack(StackPlan plan, const StackEvents &events, const StackResources &resources = {});

@@ -63,9 +63,9 @@ QRgb red(int value)
 StackResult stackPaths(const QStringList &paths, DecodePool &pool, const FrameDecoder &decoder, StackEvents events = {},
                        std::optional<Alignment> alignment = std::nullopt)
 {
-    StackSpec spec{.area = QSize(3, 3), .alignment = std::move(alignment)};
+    StackPlan plan{.area = QSize(3, 3), .alignment = std::move(alignment)};
     for (const QString &path : paths)
-        spec.frames.push_back({path, {}});
+        plan.frames.push_back({path, {}});
     events.pathAtTurn = [&paths](int index) { return std::optional(paths[index]); };
     const auto choose = std::move(events.frameTaken);
     events.frameTaken = [&choose](FrameTaken &frame) {
@@ -75,7 +75,7 @@ StackResult stackPaths(const QStringList &paths, DecodePool &pool, const FrameDe
             return FrameChoice{FrameChoice::Kind::LeaveOut, {}};
         return FrameChoice{FrameChoice::Kind::Stack, std::move(*frame.picture)};
     };
-    return runStack(std::move(spec), events, {.memory = plenty, .pool = &pool, .decoder = decoder});
+    return runStack(std::move(plan), events, {.memory = plenty, .pool = &pool, .decoder = decoder});
 }
 
 } // namespace

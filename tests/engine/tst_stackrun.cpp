@@ -54,9 +54,9 @@ MemoryProbe bands()
 StackResult stackFiles(const QStringList &paths, QSize area, const StackResources &resources,
                        const std::function<void(int)> &frameDone = {})
 {
-    StackSpec spec{.area = area};
+    StackPlan plan{.area = area};
     for (const QString &path : paths)
-        spec.frames.push_back({path, {}});
+        plan.frames.push_back({path, {}});
     StackEvents events;
     events.frameTaken = [](FrameTaken &frame) {
         if (!frame.picture)
@@ -64,7 +64,7 @@ StackResult stackFiles(const QStringList &paths, QSize area, const StackResource
         return FrameChoice{FrameChoice::Kind::Stack, std::move(*frame.picture)};
     };
     events.frameDone = frameDone;
-    return runStack(std::move(spec), events, resources);
+    return runStack(std::move(plan), events, resources);
 }
 
 QString notEnoughMemory(int count, QSize area)
