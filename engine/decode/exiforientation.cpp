@@ -1,5 +1,7 @@
 #include "engine/decode/exiforientation.h"
 
+#include "engine/decode/tiffbytes.h"
+
 #include <QByteArray>
 #include <QIODevice>
 #include <QtEndian>
@@ -32,22 +34,18 @@ QImageIOHandler::Transformations orientationOfTiff(QByteArray tiff)
         tiff.remove(0, 6);
     if (tiff.size() < 8 || (!tiff.startsWith("MM") && !tiff.startsWith("II")))
         return Transformation::TransformationNone;
-    const bool big = tiff.startsWith("MM");
-    const auto u16 = [&](qsizetype at) {
-        return big ? qFromBigEndian<quint16>(tiff.constData() + at) : qFromLittleEndian<quint16>(tiff.constData() + at);
-    };
-    const auto u32 = [&](qsizetype at) {
-        return big ? qFromBigEndian<quint32>(tiff.constData() + at) : qFromLittleEndian<quint32>(tiff.constData() + at);
-    };
+    const bool little = tiff.startsWith("II");
+    const auto u16 = [&](qsizetype at) { return unsignedAt(tiff, at, 2, little); };
+    const auto u32 = [&](qsizetype at) { return unsignedAt(tiff, at, 4, little); };
     const quint32 directory = u32(4);
     if (directory > quint32(tiff.size() - 2))
         return Transformation::TransformationNone;
-    const quint16 entries = u16(directory);
+    const quint32 entries = u16(directory);
     for (quint32 i = 0; i < entries && directory + 2 + 12 * (i + 1) <= quint32(tiff.size()); ++i) {
         const qsizetype entry = qsizetype(directory + 2 + 12 * i);
         if (u16(entry) != OrientationTag)
             continue;
-        const quint16 value = u16(entry + 8); // a SHORT, held at the start of the value field
+        const quint32 value = u16(entry + 8); // a SHORT, held at the start of the value field
         return value < ByExifValue.size() ? ByExifValue[value] : Transformation::TransformationNone;
     }
     return Transformation::TransformationNone;

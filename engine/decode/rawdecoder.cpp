@@ -1,6 +1,7 @@
 #include "engine/decode/rawdecoder.h"
 
 #include "engine/decode/decodelimits.h"
+#include "engine/decode/tiffbytes.h"
 
 #include <QColorSpace>
 #include <QIODevice>
@@ -20,16 +21,6 @@ constexpr std::array MakerSuffixes{"3fr", "arw", "cr2", "cr3", "crw", "dcr", "er
                                    "rwl", "sr2", "srf", "srw", "x3f"};
 
 constexpr quint16 DngVersionTag = 50706;
-
-quint32 unsignedAt(QByteArrayView bytes, qsizetype at, int count, bool littleEndian)
-{
-    quint32 value = 0;
-    for (int i = 0; i < count; ++i) {
-        const auto byte = quint32(quint8(bytes[at + (littleEndian ? count - 1 - i : i)]));
-        value = value << 8 | byte;
-    }
-    return value;
-}
 
 // The bytes at `at`, read without moving the device: a decoder after this one reads from where
 // it stands.
