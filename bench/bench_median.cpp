@@ -106,7 +106,7 @@ void streamingRead(benchmark::State &state, int n)
 const bool registered = [] {
     for (int n : {3, 5, 10, 20, 50}) {
         const std::string suffix = "/n:" + std::to_string(n);
-        benchmark::RegisterBenchmark(("median_12MP" + suffix).c_str(), medianPhase, medianRow, n,
+        benchmark::RegisterBenchmark(("median_12MP" + suffix).c_str(), medianPhase, static_cast<RowFn>(medianRow), n,
                                      kWidth, kHeight)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("median_vec16_12MP" + suffix).c_str(), medianPhase,

@@ -36,11 +36,26 @@ void useCallingThreadOnly()
     std::call_once(once, [] { cv::setNumThreads(1); });
 }
 
+// RGB32 words lie blue first, RGBX64 samples red first.
 cv::Mat viewOf(const QImage &picture)
 {
-    Q_ASSERT(picture.format() == QImage::Format_RGB32);
-    return cv::Mat(picture.height(), picture.width(), CV_8UC4, const_cast<uchar *>(picture.constBits()),
+    const bool deep = picture.format() == QImage::Format_RGBX64;
+    Q_ASSERT(deep || picture.format() == QImage::Format_RGB32);
+    return cv::Mat(picture.height(), picture.width(), deep ? CV_16UC4 : CV_8UC4, const_cast<uchar *>(picture.constBits()),
                    static_cast<std::size_t>(picture.bytesPerLine()));
+}
+
+// The features are found on 8-bit grey at either depth.
+cv::Mat greyOf(const QImage &picture)
+{
+    cv::Mat grey;
+    if (picture.format() != QImage::Format_RGBX64) {
+        cv::cvtColor(viewOf(picture), grey, cv::COLOR_BGRA2GRAY);
+        return grey;
+    }
+    cv::cvtColor(viewOf(picture), grey, cv::COLOR_RGBA2GRAY);
+    grey.convertTo(grey, CV_8U, 1.0 / 257.0);
+    return grey;
 }
 
 QString memoryReason()
@@ -67,8 +82,7 @@ namespace {
 
 AlignmentReference::Features featuresOf(const QImage &picture)
 {
-    cv::Mat grey;
-    cv::cvtColor(viewOf(picture), grey, cv::COLOR_BGRA2GRAY);
+    cv::Mat grey = greyOf(picture);
     const double scale = std::min(1.0, double(FeatureLongSide) / std::max(grey.cols, grey.rows));
     const cv::Size small(std::max(1, int(std::lround(grey.cols * scale))),
                          std::max(1, int(std::lround(grey.rows * scale))));
@@ -268,11 +282,10 @@ std::optional<WarpedFrame> warpFrame(const QImage &frame, const Homography &toFr
 {
     useCallingThreadOnly();
     try {
-        WarpedFrame warped{recycledImage(area), Coverage(std::size_t(std::max(area.height(), 0)))};
+        WarpedFrame warped{recycledImage(area, frame.format()), Coverage(std::size_t(std::max(area.height(), 0)))};
         if (warped.picture.isNull())
             return std::nullopt;
-        cv::Mat target(area.height(), area.width(), CV_8UC4, warped.picture.bits(),
-                       static_cast<std::size_t>(warped.picture.bytesPerLine()));
+        cv::Mat target = viewOf(warped.picture);
         const cv::Matx33d h(toFrame.m.data());
         cv::warpPerspective(viewOf(frame), target, h, target.size(), cv::INTER_CUBIC | cv::WARP_INVERSE_MAP,
                             cv::BORDER_REPLICATE);

@@ -34,7 +34,7 @@ struct Homography {
 // up front would hold up the run before its first frame.
 class AlignmentReference {
 public:
-    explicit AlignmentReference(const QImage &reference); // Format_RGB32, the stacked area
+    explicit AlignmentReference(const QImage &reference); // Format_RGB32 or RGBX64, the stacked area
     // The frame's transform, or why not: "too few matching features (12 of 40 needed)", "the fit
     // folds or shrinks the picture too far", or the system's reason when the memory for the
     // features cannot be had.
@@ -52,7 +52,7 @@ private:
 };
 
 struct WarpedFrame {
-    QImage picture; // Format_RGB32 of the area's size
+    QImage picture; // of the frame's format (RGB32 or RGBX64) and the area's size
     Coverage coverage;
 };
 // The frame resampled into the reference grid at full resolution, bicubic. Pixel (x, y) is

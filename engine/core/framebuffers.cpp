@@ -74,18 +74,18 @@ void Unmap::operator()(void *memory) const
     munmap(memory, bytes);
 }
 
-QImage recycledImage(QSize size)
+QImage recycledImage(QSize size, QImage::Format format)
 {
     if (size.isEmpty())
         return {};
-    const qsizetype bytesPerLine = qsizetype(size.width()) * 4;
+    const qsizetype bytesPerLine = qsizetype(size.width()) * (format == QImage::Format_RGBX64 ? 8 : 4);
     const auto bytes = std::size_t(bytesPerLine) * std::size_t(size.height());
     void *memory = takeKept(bytes);
     if (!memory)
         memory = freshPages(bytes);
     if (!memory)
         return {};
-    return QImage(static_cast<uchar *>(memory), size.width(), size.height(), bytesPerLine, QImage::Format_RGB32,
+    return QImage(static_cast<uchar *>(memory), size.width(), size.height(), bytesPerLine, format,
                   giveBack, new Buffer{memory, bytes});
 }
 

@@ -31,10 +31,10 @@ FreshPages<T> freshArray(std::size_t count)
     return FreshPages<T>(static_cast<T *>(freshPages(bytes)), Unmap{bytes});
 }
 
-// An RGB32 picture of that size on a buffer of its own, on huge pages where the system gives
+// An RGB32 (or RGBX64) picture of that size on a buffer of its own, on huge pages where the system gives
 // them; its buffer is kept for reuse when its last copy goes, while a run keeps buffers. Null
 // when the memory cannot be had.
-QImage recycledImage(QSize size);
+QImage recycledImage(QSize size, QImage::Format format = QImage::Format_RGB32);
 
 // Keeps up to `count` freed buffers from now on; 0 frees those kept and keeps none.
 void keepFrameBuffers(int count);

@@ -14,6 +14,10 @@ inline constexpr qint64 MaxPicturePixels = 250'000'000;
 
 // Samples per channel of a loaded picture: Format_RGB32 at Eight, Format_RGBX64 at Sixteen.
 enum class SampleDepth { Eight, Sixteen };
+constexpr int bytesPerSample(SampleDepth depth)
+{
+    return depth == SampleDepth::Sixteen ? 2 : 1;
+}
 
 // Sees a picture's announced size before its pixels are decoded; false refuses the picture.
 using SizeAdmission = std::function<bool(QSize announced)>;

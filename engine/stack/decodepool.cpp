@@ -28,6 +28,7 @@ struct DecodePool::Run {
     std::size_t next = 0;
     std::atomic<bool> cancelled{false};
     std::atomic<std::int64_t> room{0};
+    std::int64_t pixelBytes = 4; // of a decoded frame
 };
 
 namespace {
@@ -58,10 +59,11 @@ struct Decoded {
     std::int64_t reserved = 0;
 };
 
-// Takes room for a decoded RGB32 frame from the run's budget, or refuses it there.
-bool reserveRoom(std::atomic<std::int64_t> &room, QSize announced, Decoded &decoded)
+// Takes room for a decoded frame from the run's budget, or refuses it there.
+bool reserveRoom(DecodePool::Run &run, QSize announced, Decoded &decoded)
 {
-    const std::int64_t bytes = 4 * std::int64_t(announced.width()) * std::int64_t(announced.height());
+    std::atomic<std::int64_t> &room = run.room;
+    const std::int64_t bytes = run.pixelBytes * std::int64_t(announced.width()) * std::int64_t(announced.height());
     std::int64_t left = room.load();
     do {
         if (!announced.isValid() || left < bytes) {
@@ -87,7 +89,7 @@ Decoded decodeAhead(DecodePool::Run &run, const QString &path)
     if (!decoded.identity)
         return decoded;
     Outcome<QImage> frame
-        = run.decoder(file, [&](QSize announced) { return reserveRoom(run.room, announced, decoded); });
+        = run.decoder(file, [&](QSize announced) { return reserveRoom(run, announced, decoded); });
     if (!frame)
         decoded.loaded.failure = frame.reason();
     else if (run.aligner)
@@ -207,11 +209,12 @@ LoadedPicture release(DecodePool::Job &job, std::atomic<std::int64_t> &room, int
 
 } // namespace
 
-FramesAhead::FramesAhead(DecodePool &pool, FrameDecoder decoder, const QStringList &paths, std::int64_t room,
-                         FrameAligner aligner)
+FramesAhead::FramesAhead(DecodePool &pool, FrameDecoder decoder, SampleDepth depth, const QStringList &paths,
+                         std::int64_t room, FrameAligner aligner)
     : m_pool(pool), m_run(std::make_shared<DecodePool::Run>())
 {
     m_run->decoder = std::move(decoder);
+    m_run->pixelBytes = 4 * bytesPerSample(depth);
     m_run->aligner = std::move(aligner);
     m_run->room = room;
     for (const QString &path : paths) {

@@ -77,9 +77,10 @@ private:
 // the run at once: reads in flight fail, frames not taken are dropped, nothing is waited for.
 class FramesAhead {
 public:
-    // `room`: bytes of decoded pixels the run may hold ahead of its loop. Empty paths are not read.
-    // With an aligner, each frame is aligned on the worker that decoded it.
-    FramesAhead(DecodePool &pool, FrameDecoder decoder, const QStringList &paths, std::int64_t room,
+    // `room`: bytes of decoded pixels (four samples of `depth` each) the run may hold ahead of its
+    // loop. Empty paths are not read. With an aligner, each frame is aligned on the worker that
+    // decoded it.
+    FramesAhead(DecodePool &pool, FrameDecoder decoder, SampleDepth depth, const QStringList &paths, std::int64_t room,
                 FrameAligner aligner = {});
     ~FramesAhead();
     FramesAhead(const FramesAhead &) = delete;

@@ -11,3 +11,5 @@
 // out must not overlap the samples. Safe to call from several threads at once.
 void medianRow(const std::uint8_t *first, std::size_t imageStride, int n, std::uint8_t *out,
                std::size_t count);
+void medianRow(const std::uint16_t *first, std::size_t imageStride, int n, std::uint16_t *out,
+               std::size_t count);

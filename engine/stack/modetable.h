@@ -11,6 +11,8 @@
 // One row of every pixel's channel values from n samples first[i * imageStride + x], i < n.
 using PlaneKernel = void (*)(const std::uint8_t *first, std::size_t imageStride, int n, int kappaHundredths,
                              std::uint8_t *out, std::size_t count);
+using PlaneKernel16 = void (*)(const std::uint16_t *first, std::size_t imageStride, int n, int kappaHundredths,
+                               std::uint16_t *out, std::size_t count);
 
 // Where a mode stands in the window's stack menu: its place among the aligned entries and among
 // those stacked as shot, or NotInMenu.
@@ -25,9 +27,10 @@ struct ModeEntry {
     QLatin1StringView menuText; // the window's, before " of Aligned Frames" where aligned
     int alignedMenuPlace;
     int plainMenuPlace;
-    // The mode needs every sample at once, in planes; nullptr: the frames are folded into
-    // running values as they come.
+    // The mode needs every sample at once, in planes, at 8 and at 16 bits; nullptr: the frames
+    // are folded into running values as they come.
     PlaneKernel kernel;
+    PlaneKernel16 kernel16;
 };
 
 // In the order the batch tool names them.

@@ -5,46 +5,16 @@
 
 namespace {
 
-constexpr QRgb Black = 0xff000000u;
-
 std::size_t pixelsOf(QSize area)
 {
     return std::size_t(area.width()) * std::size_t(area.height());
 }
 
-} // namespace
-
-std::uint64_t RunningStack::bytesNeeded(QSize area, StackMode mode)
-{
-    return (mode == StackMode::Mean ? 16u : 4u) * std::uint64_t(pixelsOf(area));
-}
-
-RunningStack::RunningStack(QSize area, StackMode mode) : m_area(area), m_mode(mode)
-{
-    if (mode == StackMode::Mean) {
-        m_sums = freshArray<std::uint32_t>(4 * pixelsOf(area));
-        return;
-    }
-    m_extreme = QImage(area, QImage::Format_RGB32);
-    // Where no frame has been, the minimum starts above every value and the maximum at black.
-    m_extreme.fill(mode == StackMode::Minimum ? 0xffffffffu : Black);
-}
-
-bool RunningStack::valid() const
-{
-    return m_mode == StackMode::Mean ? m_sums != nullptr || m_area.isEmpty() : !m_extreme.isNull() || m_area.isEmpty();
-}
-
-void RunningStack::add(const QImage &frame, const Coverage *coverage)
-{
-    ++m_frames;
-    if (m_mode == StackMode::Mean)
-        addToSums(frame, coverage);
-    else
-        addToExtreme(frame, coverage);
-}
-
-namespace {
+// A pixel's word and an opaque black one: RGB32 at 8 bits, RGBX64 (alpha in the top 16 bits) at 16.
+template <typename Sample>
+using Word = std::conditional_t<sizeof(Sample) == 1, std::uint32_t, std::uint64_t>;
+template <typename Sample>
+constexpr Word<Sample> Black = sizeof(Sample) == 1 ? Word<Sample>(0xff000000u) : Word<Sample>(0xffff000000000000u);
 
 // The part of row y that a frame of `part`'s size gives: all of it, or what its coverage says.
 RowSpan spanOf(const Coverage *coverage, QSize part, int y)
@@ -57,60 +27,97 @@ RowSpan spanOf(const Coverage *coverage, QSize part, int y)
     return {std::max(span.begin, 0), std::min(span.end, part.width())};
 }
 
-} // namespace
-
-void RunningStack::addToSums(const QImage &frame, const Coverage *coverage)
+// Black adds nothing, so only the frame's part is walked.
+template <typename Sample>
+void addToSums(std::uint32_t *allSums, QSize area, const QImage &frame, const Coverage *coverage)
 {
-    // Black adds nothing, so only the frame's part is walked.
-    const QSize part = m_area.boundedTo(frame.size());
+    const QSize part = area.boundedTo(frame.size());
     for (int y = 0; y < part.height(); ++y) {
         const RowSpan span = spanOf(coverage, part, y);
-        const std::uint8_t *row = frame.constScanLine(y);
-        std::uint32_t *sums = m_sums.get() + 4 * std::size_t(y) * std::size_t(m_area.width());
+        const auto *row = reinterpret_cast<const Sample *>(frame.constScanLine(y));
+        std::uint32_t *sums = allSums + 4 * std::size_t(y) * std::size_t(area.width());
         for (int i = 4 * span.begin; i < 4 * span.end; ++i)
             sums[i] += row[i];
     }
 }
 
-void RunningStack::addToExtreme(const QImage &frame, const Coverage *coverage)
+template <typename Sample>
+void addToExtreme(QImage &extremes, bool minimum, const QImage &frame, const Coverage *coverage)
 {
-    const QSize part = m_area.boundedTo(frame.size());
-    const bool minimum = m_mode == StackMode::Minimum;
-    for (int y = 0; y < m_area.height(); ++y) {
-        auto *extreme = reinterpret_cast<QRgb *>(m_extreme.scanLine(y));
+    const QSize area = extremes.size();
+    const QSize part = area.boundedTo(frame.size());
+    for (int y = 0; y < area.height(); ++y) {
+        auto *extreme = reinterpret_cast<Sample *>(extremes.scanLine(y));
         if (y < part.height()) {
             const RowSpan span = spanOf(coverage, part, y);
-            // Byte-wise, so the compiler makes it pminub / pmaxub; the alpha bytes stay 0xff.
-            const std::uint8_t *row = frame.constScanLine(y);
-            auto *bytes = reinterpret_cast<std::uint8_t *>(extreme);
+            // Sample-wise, so the compiler makes it pminub / pmaxub (pminuw at 16 bits); alpha stays full.
+            const auto *row = reinterpret_cast<const Sample *>(frame.constScanLine(y));
             if (minimum)
                 for (int i = 4 * span.begin; i < 4 * span.end; ++i)
-                    bytes[i] = std::min(bytes[i], row[i]);
+                    extreme[i] = std::min(extreme[i], row[i]);
             else
                 for (int i = 4 * span.begin; i < 4 * span.end; ++i)
-                    bytes[i] = std::max(bytes[i], row[i]);
+                    extreme[i] = std::max(extreme[i], row[i]);
         }
         // Beyond an unwarped frame it is black: the minimum falls to it, the maximum keeps its value.
-        if (minimum && !coverage)
-            std::fill(extreme + (y < part.height() ? part.width() : 0), extreme + m_area.width(), Black);
+        if (minimum && !coverage) {
+            auto *words = reinterpret_cast<Word<Sample> *>(extreme);
+            std::fill(words + (y < part.height() ? part.width() : 0), words + area.width(), Black<Sample>);
+        }
     }
 }
 
 // floor((2 S + k) / (2 k)) through a product in double, which falls short by one only where the
 // quotient is a whole number (the reciprocal rounded down); one integer test mends that.
-void RunningStack::paintMeanRow(const std::uint32_t *sums, QRgb *target, int begin, int end, std::uint32_t k) const
+template <typename Sample>
+void paintMeanRow(const std::uint32_t *sums, std::uint8_t *row, int begin, int end, std::uint32_t k)
 {
     const double reciprocal = 1.0 / (2.0 * double(k));
+    auto *target = reinterpret_cast<Sample *>(row);
     for (int x = begin; x < end; ++x) {
         const std::uint32_t *s = sums + 4 * std::size_t(x);
-        const auto mean = [&](int channel) {
+        for (std::size_t channel = 0; channel < 3; ++channel) {
             const std::uint64_t dividend = 2 * std::uint64_t(s[channel]) + k;
-            auto q = std::uint64_t(double(dividend) * reciprocal);
-            return int((q + 1) * 2 * k <= dividend ? q + 1 : q);
-        };
-        // Little-endian words: blue, green, red, alpha.
-        target[x] = qRgb(mean(2), mean(1), mean(0));
+            const auto q = std::uint64_t(double(dividend) * reciprocal);
+            target[4 * std::size_t(x) + channel] = Sample((q + 1) * 2 * k <= dividend ? q + 1 : q);
+        }
+        target[4 * std::size_t(x) + 3] = Sample(~Sample(0));
     }
+}
+
+} // namespace
+
+std::uint64_t RunningStack::bytesNeeded(QSize area, StackMode mode, SampleDepth depth)
+{
+    const std::uint64_t extremeBytes = 4u * std::uint64_t(bytesPerSample(depth));
+    return (mode == StackMode::Mean ? 16u : extremeBytes) * std::uint64_t(pixelsOf(area));
+}
+
+RunningStack::RunningStack(QSize area, StackMode mode, SampleDepth depth) : m_area(area), m_mode(mode), m_depth(depth)
+{
+    if (mode == StackMode::Mean) {
+        m_sums = freshArray<std::uint32_t>(4 * pixelsOf(area));
+        return;
+    }
+    m_extreme = QImage(area, depth == SampleDepth::Sixteen ? QImage::Format_RGBX64 : QImage::Format_RGB32);
+    // Where no frame has been, the minimum starts above every value and the maximum at black.
+    m_extreme.fill(mode == StackMode::Minimum ? Qt::white : Qt::black);
+}
+
+bool RunningStack::valid() const
+{
+    return m_mode == StackMode::Mean ? m_sums != nullptr || m_area.isEmpty() : !m_extreme.isNull() || m_area.isEmpty();
+}
+
+void RunningStack::add(const QImage &frame, const Coverage *coverage)
+{
+    ++m_frames;
+    const bool deep = m_depth == SampleDepth::Sixteen;
+    if (m_mode == StackMode::Mean)
+        (deep ? addToSums<std::uint16_t> : addToSums<std::uint8_t>)(m_sums.get(), m_area, frame, coverage);
+    else
+        (deep ? addToExtreme<std::uint16_t> : addToExtreme<std::uint8_t>)(m_extreme, m_mode == StackMode::Minimum,
+                                                                         frame, coverage);
 }
 
 bool RunningStack::paint(QImage &surface, const FrameCoverage *coverage) const
@@ -129,17 +136,20 @@ bool RunningStack::paint(QImage &surface, const FrameCoverage *coverage) const
     if (!bits)
         return false;
     const qsizetype bytesPerLine = surface.bytesPerLine();
+    const auto pixelBytes = std::size_t(4 * bytesPerSample(m_depth));
+    const auto paintMean = m_depth == SampleDepth::Sixteen ? paintMeanRow<std::uint16_t> : paintMeanRow<std::uint8_t>;
     for (int y = 0; y < painted.height(); ++y) {
-        auto *target = reinterpret_cast<QRgb *>(bits + y * bytesPerLine);
+        std::uint8_t *target = bits + y * bytesPerLine;
         const std::uint32_t *sums = m_sums.get() + 4 * std::size_t(y) * std::size_t(m_area.width());
-        const QRgb *extreme = m_extreme.isNull() ? nullptr : reinterpret_cast<const QRgb *>(m_extreme.constScanLine(y));
+        const std::uint8_t *extreme = m_extreme.isNull() ? nullptr : m_extreme.constScanLine(y);
         const auto paintRun = [&](int begin, int end, std::uint32_t k) {
             if (k == 0)
                 return; // no sample: the pixel stays
             if (m_mode == StackMode::Mean)
-                paintMeanRow(sums, target, begin, end, k);
+                paintMean(sums, target, begin, end, k);
             else
-                std::copy(extreme + begin, extreme + end, target + begin);
+                std::copy(extreme + std::size_t(begin) * pixelBytes, extreme + std::size_t(end) * pixelBytes,
+                          target + std::size_t(begin) * pixelBytes);
         };
         if (!coverage)
             paintRun(0, painted.width(), m_frames);

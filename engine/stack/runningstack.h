@@ -10,13 +10,13 @@
 #include <cstdint>
 
 // A mean, minimum or maximum stack folded frame by frame into running values per pixel, so that
-// any number of frames (up to 65535 for the mean, whose sums are 32 bits) needs the memory of
-// the area alone.
+// any number of frames (up to 65535 for the mean, whose sums are 32 bits at either depth) needs
+// the memory of the area alone. Frames are RGB32 at 8 bits, RGBX64 at 16.
 class RunningStack {
 public:
     // valid() false when the memory cannot be had.
-    RunningStack(QSize area, StackMode mode);
-    static std::uint64_t bytesNeeded(QSize area, StackMode mode);
+    RunningStack(QSize area, StackMode mode, SampleDepth depth);
+    static std::uint64_t bytesNeeded(QSize area, StackMode mode, SampleDepth depth);
     bool valid() const;
 
     // Folds in the frame's part inside the area; beyond a smaller frame's edges it counts black.
@@ -30,15 +30,12 @@ public:
     bool paint(QImage &surface, const FrameCoverage *coverage = nullptr) const;
 
 private:
-    void addToSums(const QImage &frame, const Coverage *coverage);
-    void addToExtreme(const QImage &frame, const Coverage *coverage);
-    void paintMeanRow(const std::uint32_t *sums, QRgb *target, int begin, int end, std::uint32_t k) const;
-
     QSize m_area;
     StackMode m_mode;
+    SampleDepth m_depth;
     std::uint32_t m_frames = 0;
-    // Mean: one sum per byte of each RGB32 word, alpha's included so that rows add as they lie.
+    // Mean: one sum per sample of each pixel, alpha's included so that rows add as they lie.
     FreshPages<std::uint32_t> m_sums;
-    // Minimum or maximum: the running extreme as an RGB32 picture.
+    // Minimum or maximum: the running extreme as a picture of the frames' format.
     QImage m_extreme;
 };

@@ -39,14 +39,14 @@ FrameTaken takeFrame(StackRun &run, StackPlan &plan, const StackEvents &events, 
     return taken;
 }
 
-StackResult finishOnto(StackRun &run, const StackEvents &events, QSize area)
+StackResult finishOnto(StackRun &run, const StackEvents &events, QSize area, SampleDepth depth)
 {
     if (events.surface) {
         if (const Outcome<> finished = run.finish(events.surface()); !finished)
             return failed(finished.reason());
         return {};
     }
-    QImage stacked(area, QImage::Format_RGB32);
+    QImage stacked(area, depth == SampleDepth::Sixteen ? QImage::Format_RGBX64 : QImage::Format_RGB32);
     if (stacked.isNull() && !area.isEmpty())
         return failed(qt_error_string(ENOMEM));
     if (const Outcome<> finished = run.finish(stacked); !finished)
@@ -89,5 +89,5 @@ StackResult runStack(StackPlan plan, const StackEvents &events, const StackResou
     run.endLoading();
     if (events.phase)
         events.phase(StackPhase::Stacking, int(plan.frames.size()));
-    return finishOnto(run, events, plan.area);
+    return finishOnto(run, events, plan.area, plan.options.depth);
 }

@@ -77,13 +77,14 @@ bool flushUnsupported(int error)
 
 } // namespace
 
-SpilledPlanes::SpilledPlanes(QSize area, int imageCount, const QString &folder, std::uint64_t bandBytes,
-                             ScratchIo &io)
-    : m_area(area), m_count(imageCount), m_bandBytes(bandBytes), m_io(io)
+SpilledPlanes::SpilledPlanes(QSize area, int imageCount, SampleDepth depth, const QString &folder,
+                             std::uint64_t bandBytes, ScratchIo &io)
+    : m_area(area), m_count(imageCount), m_sampleBytes(std::size_t(bytesPerSample(depth))), m_bandBytes(bandBytes),
+      m_io(io)
 {
-    const std::uint64_t bytes = ChannelPlanes::bytesNeeded(area, imageCount);
+    const std::uint64_t bytes = ChannelPlanes::bytesNeeded(area, imageCount, depth);
     const QByteArray path = folder.toLocal8Bit();
-    if (folder.isEmpty() || 3u * std::uint64_t(imageCount) * std::uint64_t(area.width()) > bandBytes
+    if (folder.isEmpty() || 3u * m_sampleBytes * std::uint64_t(imageCount) * std::uint64_t(area.width()) > bandBytes
         || !diskHasRoom(path, bytes))
         return;
     m_file = unnamedFile(path);
@@ -103,7 +104,8 @@ SpilledPlanes::~SpilledPlanes()
 
 std::int64_t SpilledPlanes::offset(int channel, int index, int row) const
 {
-    return ((std::int64_t(channel) * m_count + index) * m_area.height() + row) * m_area.width();
+    return ((std::int64_t(channel) * m_count + index) * m_area.height() + row) * m_area.width()
+         * std::int64_t(m_sampleBytes);
 }
 
 namespace {
@@ -159,7 +161,9 @@ bool SpilledPlanes::copyImage(int index, const QImage &picture)
         return false;
     if (copied.isEmpty())
         return true;
-    const auto width = std::size_t(m_area.width());
+    // Row sizes in bytes.
+    const std::size_t width = std::size_t(m_area.width()) * m_sampleBytes;
+    const std::size_t copiedWidth = std::size_t(copied.width()) * m_sampleBytes;
     auto chunkRows = int(std::clamp<std::uint64_t>(std::min(CopyChunkBytes, m_bandBytes) / (3 * width), 1,
                                                   std::uint64_t(copied.height())));
     const std::unique_ptr<std::uint8_t[]> chunk = rowsBuffer(chunkRows, 3 * width);
@@ -173,12 +177,11 @@ bool SpilledPlanes::copyImage(int index, const QImage &picture)
         const int rows = std::min(chunkRows, copied.height() - first);
         for (int y = 0; y < rows; ++y) {
             const std::size_t row = std::size_t(y) * width;
-            splitRow(reinterpret_cast<const QRgb *>(picture.constScanLine(first + y)), red + row, green + row,
-                     blue + row, copied.width());
-            const std::size_t tail = width - std::size_t(copied.width());
-            std::memset(red + row + copied.width(), 0, tail);
-            std::memset(green + row + copied.width(), 0, tail);
-            std::memset(blue + row + copied.width(), 0, tail);
+            splitRow(picture, first + y, red + row, green + row, blue + row, copied.width());
+            const std::size_t tail = width - copiedWidth;
+            std::memset(red + row + copiedWidth, 0, tail);
+            std::memset(green + row + copiedWidth, 0, tail);
+            std::memset(blue + row + copiedWidth, 0, tail);
         }
         const std::size_t bytes = std::size_t(rows) * width;
         if (!writeAll(red, bytes, offset(0, index, first)) || !writeAll(green, bytes, offset(1, index, first))
@@ -196,7 +199,7 @@ bool SpilledPlanes::paint(QImage &surface, const StackOptions &options, const Fr
     if (painted.isEmpty())
         return true;
     const auto width = std::size_t(m_area.width());
-    const std::uint64_t rowBytes = 3u * std::uint64_t(m_count) * width;
+    const std::uint64_t rowBytes = 3u * std::uint64_t(m_count) * width * m_sampleBytes;
     auto bandRows = int(std::clamp<std::uint64_t>(m_bandBytes / rowBytes, 1, std::uint64_t(painted.height())));
     const std::unique_ptr<std::uint8_t[]> band = rowsBuffer(bandRows, std::size_t(rowBytes));
     if (!band)
@@ -208,15 +211,17 @@ bool SpilledPlanes::paint(QImage &surface, const StackOptions &options, const Fr
     const qsizetype bytesPerLine = surface.bytesPerLine();
     for (int first = 0; first < painted.height(); first += bandRows) {
         const int rows = std::min(bandRows, painted.height() - first);
+        // An image's band of a channel, in samples and in bytes.
         const std::size_t stride = std::size_t(rows) * width;
+        const std::size_t bytes = stride * m_sampleBytes;
         for (int channel = 0; channel < 3; ++channel)
             for (int index = 0; index < m_count; ++index)
-                if (!readAll(band.get() + (std::size_t(channel) * std::size_t(m_count) + std::size_t(index)) * stride,
-                             stride, offset(channel, index, first)))
+                if (!readAll(band.get() + (std::size_t(channel) * std::size_t(m_count) + std::size_t(index)) * bytes,
+                             bytes, offset(channel, index, first)))
                     return false;
         const std::uint8_t *red = band.get();
-        if (!paintStackRows(options, {red, red + std::size_t(m_count) * stride, red + 2 * std::size_t(m_count) * stride, stride,
-                              m_count, m_area.width(), coverage, first},
+        const std::size_t plane = std::size_t(m_count) * bytes;
+        if (!paintStackRows(options, {red, red + plane, red + 2 * plane, stride, m_count, m_area.width(), coverage, first},
                              bits + first * bytesPerLine, bytesPerLine, painted.width(), rows))
             return fail(ENOMEM);
     }

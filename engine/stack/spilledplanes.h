@@ -21,7 +21,7 @@ public:
     // Zeroed; empty (valid() false) when the folder is missing or lives in memory (tmpfs,
     // ramfs), when its file system cannot reserve the planes plus a margin, or when one row
     // of all images exceeds bandBytes.
-    SpilledPlanes(QSize area, int imageCount, const QString &folder, std::uint64_t bandBytes,
+    SpilledPlanes(QSize area, int imageCount, SampleDepth depth, const QString &folder, std::uint64_t bandBytes,
                   ScratchIo &io = ScratchIo::system());
     ~SpilledPlanes();
     SpilledPlanes(const SpilledPlanes &) = delete;
@@ -49,6 +49,7 @@ private:
 
     QSize m_area;
     int m_count;
+    std::size_t m_sampleBytes;
     std::uint64_t m_bandBytes;
     ScratchIo &m_io;
     int m_file = -1;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/decode/decodelimits.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -18,6 +20,9 @@ inline constexpr int DefaultKappaHundredths = 250;
 struct StackOptions {
     StackMode mode = StackMode::Median;
     int kappaHundredths = DefaultKappaHundredths;
+    // The samples stacked and the result's: Format_RGB32 frames and result at Eight, Format_RGBX64
+    // at Sixteen, the same definitions on values 0-255 or 0-65535.
+    SampleDepth depth = SampleDepth::Eight;
 };
 
 // Sigma clipping with kappa = p / 100 over the samples first[i * imageStride + x], i < n: with the
@@ -26,3 +31,5 @@ struct StackOptions {
 // most 10; then the mean rule over what is left. Safe to call from several threads at once.
 void sigmaClippedMeanRow(const std::uint8_t *first, std::size_t imageStride, int n, int kappaHundredths,
                          std::uint8_t *out, std::size_t count);
+void sigmaClippedMeanRow(const std::uint16_t *first, std::size_t imageStride, int n, int kappaHundredths,
+                         std::uint16_t *out, std::size_t count);

@@ -4,27 +4,29 @@
 
 namespace {
 
-constexpr std::uint64_t DecodingBytesPerPixel = 12;
+// Three frames of four samples a pixel.
+constexpr std::uint64_t DecodingSamplesPerPixel = 12;
 
 } // namespace
 
-std::uint64_t decodingRoom(QSize area)
+std::uint64_t decodingRoom(QSize area, SampleDepth depth)
 {
-    return DecodingBytesPerPixel * std::uint64_t(area.width()) * std::uint64_t(area.height());
+    return DecodingSamplesPerPixel * std::uint64_t(bytesPerSample(depth)) * std::uint64_t(area.width())
+         * std::uint64_t(area.height());
 }
 
-StackPlanes::StackPlanes(QSize area, int imageCount, std::optional<std::uint64_t> budget,
+StackPlanes::StackPlanes(QSize area, int imageCount, SampleDepth depth, std::optional<std::uint64_t> budget,
                          const QString &scratchFolder, ScratchIo &io)
 {
-    const std::uint64_t decoding = decodingRoom(area);
-    if (!budget || ChannelPlanes::bytesNeeded(area, imageCount) + decoding <= *budget) {
+    const std::uint64_t decoding = decodingRoom(area, depth);
+    if (!budget || ChannelPlanes::bytesNeeded(area, imageCount, depth) + decoding <= *budget) {
         // Memory can still refuse what the budget allows, under an address-space limit say;
         // the disk is the next place then.
-        if (m_planes.emplace<ChannelPlanes>(area, imageCount).valid() || !budget)
+        if (m_planes.emplace<ChannelPlanes>(area, imageCount, depth).valid() || !budget)
             return;
     }
     const std::uint64_t left = *budget > decoding ? *budget - decoding : 0;
-    m_planes.emplace<SpilledPlanes>(area, imageCount, scratchFolder, left / 2, io);
+    m_planes.emplace<SpilledPlanes>(area, imageCount, depth, scratchFolder, left / 2, io);
 }
 
 bool StackPlanes::valid() const

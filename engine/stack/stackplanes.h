@@ -14,7 +14,7 @@
 
 // Beside the planes, each load still needs room to decode a picture and convert it; frames
 // decoded ahead of the loop live in the same room.
-std::uint64_t decodingRoom(QSize area);
+std::uint64_t decodingRoom(QSize area, SampleDepth depth);
 
 // The planes of one stack: in memory when they and the room for decoding fit the memory
 // budget, otherwise in a scratch file worked through in bands of at most half what is left.
@@ -22,8 +22,8 @@ class StackPlanes {
 public:
     // An unknown budget (nullopt) lets memory be tried alone. Empty (valid() false) when
     // neither memory nor the scratch folder can hold the planes.
-    StackPlanes(QSize area, int imageCount, std::optional<std::uint64_t> budget, const QString &scratchFolder,
-                ScratchIo &io = ScratchIo::system());
+    StackPlanes(QSize area, int imageCount, SampleDepth depth, std::optional<std::uint64_t> budget,
+                const QString &scratchFolder, ScratchIo &io = ScratchIo::system());
 
     bool valid() const;
     // Whether they live in a scratch file, where painting can fail part-way.

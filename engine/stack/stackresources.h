@@ -23,6 +23,6 @@ struct StackResources {
     MemoryProbe memory = processMemoryBudget;
     QString scratchFolder = defaultScratchFolder();
     DecodePool *pool = nullptr; // the shared pool
-    FrameDecoder decoder = decodeImageDevice;
+    FrameDecoder decoder; // unset: the loader, at the run's depth
     ScratchIo *io = nullptr; // the system's calls
 };

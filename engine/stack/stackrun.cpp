@@ -43,6 +43,11 @@ FrameAligner alignerTo(const QImage &reference)
     };
 }
 
+FrameDecoder loaderAt(SampleDepth depth)
+{
+    return [depth](QIODevice &file, const SizeAdmission &admit) { return decodeImageDeviceAtDepth(file, admit, depth); };
+}
+
 } // namespace
 
 StackRun::StackRun(QSize area, const QStringList &paths, const StackResources &resources,
@@ -50,19 +55,21 @@ StackRun::StackRun(QSize area, const QStringList &paths, const StackResources &r
     : m_area(area), m_count(int(paths.size())), m_options(options)
 {
     const std::optional<std::uint64_t> budget = resources.memory();
+    const std::uint64_t decoding = decodingRoom(area, options.depth);
     if (modeEntry(options.mode).kernel) {
         ScratchIo &io = resources.io ? *resources.io : ScratchIo::system();
-        m_planes.emplace(area, m_count, budget, resources.scratchFolder, io);
-    } else if (!budget || RunningStack::bytesNeeded(area, options.mode) + decodingRoom(area) <= *budget) {
-        m_running.emplace(area, options.mode);
+        m_planes.emplace(area, m_count, options.depth, budget, resources.scratchFolder, io);
+    } else if (!budget || RunningStack::bytesNeeded(area, options.mode, options.depth) + decoding <= *budget) {
+        m_running.emplace(area, options.mode, options.depth);
     }
     m_refused = !(m_planes ? m_planes->valid() : m_running && m_running->valid());
     if (m_refused)
         return;
     if (!alignTo.isNull())
         m_coverage.emplace(area, m_count);
-    m_ahead.emplace(resources.pool ? *resources.pool : DecodePool::shared(), resources.decoder, paths,
-                    std::int64_t(decodingRoom(area)), alignTo.isNull() ? FrameAligner() : alignerTo(alignTo));
+    m_ahead.emplace(resources.pool ? *resources.pool : DecodePool::shared(),
+                    resources.decoder ? resources.decoder : loaderAt(options.depth), options.depth, paths,
+                    std::int64_t(decoding), alignTo.isNull() ? FrameAligner() : alignerTo(alignTo));
     // Frames the loop is done with come back for the next decodes: the caller's, and those in
     // flight and in the room of the frames ahead.
     keepFrameBuffers(KeptFrames);
@@ -106,8 +113,13 @@ void StackRun::startFaulting()
     m_faulting = faultInPlanes(*m_planes, m_count);
 }
 
-Outcome<> StackRun::add(int index, const QImage &frame, const std::optional<Coverage> &coverage)
+Outcome<> StackRun::add(int index, const QImage &picture, const std::optional<Coverage> &coverage)
 {
+    // A picture the caller brings may come at the other depth; Qt widens 8-bit samples exactly.
+    const QImage::Format format = m_options.depth == SampleDepth::Sixteen ? QImage::Format_RGBX64 : QImage::Format_RGB32;
+    const QImage frame = picture.format() == format || picture.isNull() ? picture : picture.convertToFormat(format);
+    if (frame.isNull() && !picture.isNull())
+        return Failure{qt_error_string(ENOMEM)};
     if (m_coverage) {
         if (coverage)
             m_coverage->set(index, *coverage);

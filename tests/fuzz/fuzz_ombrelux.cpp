@@ -192,7 +192,7 @@ void fuzzOps(const std::uint8_t *data, std::size_t size)
         const auto at = 9 + 2 * static_cast<std::size_t>(i);
         held.push_back(picture(side(input.header(at)), side(input.header(at + 1)), input));
     }
-    ChannelPlanes planes(canvas.size(), count);
+    ChannelPlanes planes(canvas.size(), count, SampleDepth::Eight);
     check(planes.valid(), "median: no planes for a small stack");
     for (int i = 0; i < count; ++i)
         planes.copyImage(i, held[static_cast<std::size_t>(i)]);

@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include <cstdio>
+#include <cstring>
 
 #include <random>
 
@@ -56,20 +57,43 @@ QString pixelDifference(const QImage &actual, const QImage &expected)
             .arg(actual.height())
             .arg(expected.width())
             .arg(expected.height());
-    if (actual.depth() != 32 || expected.depth() != 32)
-        return QStringLiteral("depth %1, expected %2 (32 both)").arg(actual.depth()).arg(expected.depth());
-    for (int y = 0; y < actual.height(); ++y) {
-        const auto *got = reinterpret_cast<const QRgb *>(actual.constScanLine(y));
-        const auto *want = reinterpret_cast<const QRgb *>(expected.constScanLine(y));
-        for (int x = 0; x < actual.width(); ++x)
-            if (got[x] != want[x])
+    if (actual.depth() != expected.depth() || (actual.depth() != 32 && actual.depth() != 64))
+        return QStringLiteral("depth %1, expected %2 (32 or 64 both)").arg(actual.depth()).arg(expected.depth());
+    const auto pixelBytes = std::size_t(actual.depth() / 8);
+    for (int y = 0; y < actual.height(); ++y)
+        for (int x = 0; x < actual.width(); ++x) {
+            const uchar *got = actual.constScanLine(y) + std::size_t(x) * pixelBytes;
+            const uchar *want = expected.constScanLine(y) + std::size_t(x) * pixelBytes;
+            if (std::memcmp(got, want, pixelBytes) != 0)
                 return QStringLiteral("pixel (%1, %2) is %3, expected %4")
                     .arg(x)
                     .arg(y)
-                    .arg(got[x], 8, 16, QChar(u'0'))
-                    .arg(want[x], 8, 16, QChar(u'0'));
-    }
+                    .arg(QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(got), qsizetype(pixelBytes)).toHex()))
+                    .arg(QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(want), qsizetype(pixelBytes)).toHex()));
+        }
     return {};
+}
+
+Samples samplesAt(const QImage &picture, int x, int y)
+{
+    if (picture.format() == QImage::Format_RGBX64) {
+        const auto *pixel = reinterpret_cast<const quint16 *>(picture.constScanLine(y)) + 4 * x;
+        return {pixel[0], pixel[1], pixel[2]};
+    }
+    const QRgb word = picture.pixel(x, y);
+    return {qRed(word), qGreen(word), qBlue(word)};
+}
+
+void setSamples(QImage &picture, int x, int y, const Samples &samples)
+{
+    if (picture.format() != QImage::Format_RGBX64) {
+        picture.setPixel(x, y, qRgb(samples[0], samples[1], samples[2]));
+        return;
+    }
+    auto *pixel = reinterpret_cast<quint16 *>(picture.scanLine(y)) + 4 * x;
+    for (std::size_t c = 0; c < 3; ++c)
+        pixel[c] = quint16(samples[c]);
+    pixel[3] = 0xffff;
 }
 
 bool samePixels(const QImage &actual, const QImage &expected)

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 
+#include <array>
 #include <cstdint>
 
 // Seeded random RGB32 picture (alpha 0xff).
@@ -22,9 +23,14 @@ struct RemovedAtEnd {
     QList<QByteArray> names;
     ~RemovedAtEnd();
 };
-// Empty when both are 32-bit pictures of one size whose pixel words are equal, alpha included;
-// else where they first differ, for the failure message.
+// Empty when both are 32-bit or both 64-bit pictures of one size whose pixels are equal, alpha
+// included; else where they first differ, for the failure message.
 QString pixelDifference(const QImage &actual, const QImage &expected);
+
+// A pixel's red, green and blue samples of an RGB32 (0-255) or RGBX64 (0-65535) picture.
+using Samples = std::array<int, 3>;
+Samples samplesAt(const QImage &picture, int x, int y);
+void setSamples(QImage &picture, int x, int y, const Samples &samples);
 bool samePixels(const QImage &actual, const QImage &expected);
 
 #define QCOMPARE_PIXELS(actual, expected)                                                          \
