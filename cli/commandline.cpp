@@ -110,10 +110,11 @@ struct Options {
     QCommandLineOption kappa{QStringLiteral("kappa"), QString(), QStringLiteral("K")};
     QCommandLineOption align{QStringLiteral("align")};
     QCommandLineOption threads{QStringLiteral("threads"), QString(), QStringLiteral("N")};
+    QCommandLineOption depth{QStringLiteral("depth"), QString(), QStringLiteral("BITS")};
 
     void addTo(QCommandLineParser &parser, Command command, const QString &word) const
     {
-        parser.addOptions({help, quiet, output, threads});
+        parser.addOptions({help, quiet, output, threads, depth});
         if (command == Command::Brighten)
             parser.addOption(passes);
         if (word == u"stack")
@@ -137,6 +138,21 @@ std::optional<int> wholeNumber(const QCommandLineParser &parser, const QCommandL
                 .arg(most)
                 .arg(parser.value(option));
     return std::nullopt;
+}
+
+// --depth 8 or 16, the second only where OUT's format holds it.
+QString depthProblem(const QCommandLineParser &parser, const QCommandLineOption &depth, Job &job)
+{
+    if (!parser.isSet(depth))
+        return {};
+    const QString bits = parser.value(depth);
+    if (bits != u"8" && bits != u"16")
+        return QStringLiteral("--depth takes 8 or 16, not '%1'").arg(bits);
+    if (bits == u"16" && !job.format.holdsSixteenBits)
+        return QStringLiteral("%1 cannot hold 16 bits a sample; these formats can: %2")
+            .arg(quotedName(job.output), sixteenBitExtensions().join(QStringLiteral(", ")));
+    job.depth = bits == u"16" ? SampleDepth::Sixteen : SampleDepth::Eight;
+    return {};
 }
 
 // What the parsed options say of the job; an empty string, or the usage error.
@@ -168,7 +184,7 @@ QString readJob(const QCommandLineParser &parser, const Options &options, const 
         return QStringLiteral("cannot tell the output format of %1: its name must end in %2")
             .arg(quotedName(job.output), supportedExtensions().join(QStringLiteral(", ")));
     job.format = *format;
-    return {};
+    return depthProblem(parser, options.depth, job);
 }
 
 } // namespace
@@ -201,12 +217,13 @@ Request parseCommandLine(const QStringList &arguments)
 
 namespace {
 
-// %1: the output formats.
+// %1: the output formats; %2: those that hold 16 bits.
 constexpr char HelpTemplate[] =
-    "Usage: ombrelux-cli stack [--quiet] [--align] --mode MODE [--kappa K] -o OUT FRAME FRAME...\n"
-    "  or:  ombrelux-cli median [--quiet] [--align] -o OUT FRAME FRAME...\n"
-    "  or:  ombrelux-cli subtract [--quiet] -o OUT IMAGE SECOND\n"
-    "  or:  ombrelux-cli brighten [--quiet] [--passes N] -o OUT IMAGE\n"
+    "Usage: ombrelux-cli stack [--quiet] [--align] [--depth BITS] --mode MODE [--kappa K]\n"
+    "                          -o OUT FRAME FRAME...\n"
+    "  or:  ombrelux-cli median [--quiet] [--align] [--depth BITS] -o OUT FRAME FRAME...\n"
+    "  or:  ombrelux-cli subtract [--quiet] [--depth BITS] -o OUT IMAGE SECOND\n"
+    "  or:  ombrelux-cli brighten [--quiet] [--depth BITS] [--passes N] -o OUT IMAGE\n"
     "  or:  ombrelux-cli --help | --version\n"
     "Stacks, brightens and subtracts photos with the engine of the Ombrelux window,\n"
     "without a display.\n"
@@ -218,7 +235,8 @@ constexpr char HelpTemplate[] =
     "  median      stack --mode median\n"
     "  subtract    per channel IMAGE - SECOND, at least 0, where SECOND reaches;\n"
     "              the result has IMAGE's size\n"
-    "  brighten    every channel times 1.5, rounded down, at most 255\n"
+    "  brighten    every channel times 1.5, rounded down, at most 255 (65535 at\n"
+    "              16 bits)\n"
     "\n"
     "Options:\n"
     "  -o OUT      write the result to OUT, replacing it whole or not at all; OUT\n"
@@ -243,6 +261,11 @@ constexpr char HelpTemplate[] =
     "              (shift, turn, tilt) before stacking; a pixel's values are then\n"
     "              those of the frames that reach it; a frame that cannot be\n"
     "              aligned ends the run\n"
+    "  --depth BITS  8 or 16 bits a sample, read, computed and written; 16 only\n"
+    "              for OUT in %2; default: 16 where an input holds more than 8\n"
+    "              bits (16-bit PNG, TIFF and PPM, camera RAW, HEIC of 10 or 12\n"
+    "              bits) and OUT's format can hold it, else 8. --depth 16 keeps\n"
+    "              the precision a stack of 8-bit frames gains\n"
     "  --passes N  brighten N times over (1 to 2147483647, default 1)\n"
     "  --quiet     no progress line on the terminal\n"
     "  --threads N work on N threads, any command (1 to 1024; default: the CPUs this\n"
@@ -268,7 +291,8 @@ constexpr char HelpTemplate[] =
 
 QString helpText()
 {
-    return QString::fromUtf8(HelpTemplate).arg(supportedExtensions().join(QStringLiteral(", ")));
+    return QString::fromUtf8(HelpTemplate)
+        .arg(supportedExtensions().join(QStringLiteral(", ")), sixteenBitExtensions().join(QStringLiteral(", ")));
 }
 
 QString versionText()

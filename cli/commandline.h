@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 enum class Command { Stack, Subtract, Brighten };
 
 struct Job {
@@ -15,6 +17,8 @@ struct Job {
     int threads = 0;    // workers; 0: the CPUs this process may use
     StackOptions stack; // median unless `stack --mode` says otherwise
     bool align = false; // warp every frame into the first one's grid before stacking
+    // --depth; unset, the deepest input's where OUT's format holds 16 bits, else 8.
+    std::optional<SampleDepth> depth;
     QString output;
     OutputFormat format;
     QStringList inputs; // as given, for messages; a frame "@FILE" stands for the paths in FILE

@@ -13,17 +13,21 @@
 
 namespace {
 
-// Every value from 2 up reaches 255 within this many passes, and 0 and 1 stay: more change nothing.
-constexpr int PassesToFixedPoint = 13;
+// Every value from 2 up reaches the top (255, 65535) within this many passes, and 0 and 1 stay:
+// more change nothing.
+constexpr int passesToFixedPoint(SampleDepth depth)
+{
+    return depth == SampleDepth::Sixteen ? 27 : 13;
+}
 
 QString loading(qsizetype number, qsizetype count)
 {
     return QStringLiteral("loading %1/%2").arg(number).arg(count);
 }
 
-std::optional<QImage> readInput(const QString &kind, const QString &path)
+std::optional<QImage> readInput(const QString &kind, const QString &path, SampleDepth depth)
 {
-    Outcome<QImage> picture = decodeImageFile(path);
+    Outcome<QImage> picture = decodeImageFile(path, depth);
     if (!picture) {
         report(QStringLiteral("cannot read %1 %2: %3").arg(kind, quotedName(path), picture.reason()));
         return std::nullopt;
@@ -57,7 +61,7 @@ std::optional<QImage> stackFrames(const QStringList &frames, const StackOptions 
 {
     showProgress(loading(1, frames.size()));
     // The first frame gives the stacked area, so it is decoded here and not read ahead.
-    std::optional<QImage> first = readInput(QStringLiteral("frame"), frames.first());
+    std::optional<QImage> first = readInput(QStringLiteral("frame"), frames.first(), options.depth);
     if (!first)
         return std::nullopt;
     StackPlan plan{.frames = {}, .area = first->size(), .options = options, .alignment = {}};
@@ -84,14 +88,14 @@ std::optional<QImage> stackFrames(const QStringList &frames, const StackOptions 
     return std::nullopt;
 }
 
-std::optional<QImage> subtractSecond(const QStringList &inputs)
+std::optional<QImage> subtractSecond(const QStringList &inputs, SampleDepth depth)
 {
     showProgress(loading(1, 2));
-    std::optional<QImage> image = readInput(QStringLiteral("image"), inputs[0]);
+    std::optional<QImage> image = readInput(QStringLiteral("image"), inputs[0], depth);
     if (!image)
         return std::nullopt;
     showProgress(loading(2, 2));
-    const std::optional<QImage> second = readInput(QStringLiteral("image"), inputs[1]);
+    const std::optional<QImage> second = readInput(QStringLiteral("image"), inputs[1], depth);
     if (!second)
         return std::nullopt;
     showProgress(QStringLiteral("subtract"));
@@ -99,27 +103,42 @@ std::optional<QImage> subtractSecond(const QStringList &inputs)
     return image;
 }
 
-std::optional<QImage> brightenPasses(const QString &input, int passes)
+std::optional<QImage> brightenPasses(const QString &input, int passes, SampleDepth depth)
 {
     showProgress(loading(1, 1));
-    std::optional<QImage> image = readInput(QStringLiteral("image"), input);
+    std::optional<QImage> image = readInput(QStringLiteral("image"), input, depth);
     if (!image)
         return std::nullopt;
     showProgress(QStringLiteral("brighten"));
-    for (int pass = 0; pass < std::min(passes, PassesToFixedPoint); ++pass)
+    for (int pass = 0; pass < std::min(passes, passesToFixedPoint(depth)); ++pass)
         brightenSurface(*image, image->size());
     return image;
 }
 
+// As other stacking tools do: the deepest input's, where the output can hold it.
+SampleDepth depthOf(const Job &job)
+{
+    if (job.depth)
+        return *job.depth;
+    if (!job.format.holdsSixteenBits)
+        return SampleDepth::Eight;
+    const bool deep = std::ranges::any_of(job.inputs, [](const QString &path) { return storedDepth(path) == SampleDepth::Sixteen; });
+    return deep ? SampleDepth::Sixteen : SampleDepth::Eight;
+}
+
 std::optional<QImage> compute(const Job &job)
 {
+    const SampleDepth depth = depthOf(job);
     switch (job.command) {
-    case Command::Stack:
-        return stackFrames(job.inputs, job.stack, job.align);
+    case Command::Stack: {
+        StackOptions options = job.stack;
+        options.depth = depth;
+        return stackFrames(job.inputs, options, job.align);
+    }
     case Command::Subtract:
-        return subtractSecond(job.inputs);
+        return subtractSecond(job.inputs, depth);
     case Command::Brighten:
-        return brightenPasses(job.inputs.first(), job.passes);
+        return brightenPasses(job.inputs.first(), job.passes, depth);
     }
     return std::nullopt;
 }

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -186,17 +187,41 @@ Outcome<QImage> decodeHeif(QIODevice &device, const SizeAdmission &admit, Sample
     return picture;
 }
 
-QByteArray heifExif(QIODevice &device)
+namespace {
+
+// A file's primary image with its context, for what its boxes say without decoding it.
+struct Primary {
+    Context context;
+    Handle handle;
+};
+
+std::optional<Primary> primaryOf(QIODevice &device)
 {
-    // Larger than any camera writes: JPEG holds EXIF to 64 KB, a HEIC's may hold a preview.
-    constexpr std::size_t MaxExifBytes = 4 << 20;
-    const Context context(heif_context_alloc());
+    Context context(heif_context_alloc());
     heif_image_handle *primary = nullptr;
     if (!context || !device.seek(0)
         || heif_context_read_from_reader(context.get(), &DeviceReader, &device, nullptr).code != heif_error_Ok
         || heif_context_get_primary_image_handle(context.get(), &primary).code != heif_error_Ok)
+        return std::nullopt;
+    return Primary{std::move(context), Handle(primary)};
+}
+
+} // namespace
+
+bool heifHasDeepSamples(QIODevice &device)
+{
+    const std::optional<Primary> image = primaryOf(device);
+    return image && heif_image_handle_get_luma_bits_per_pixel(image->handle.get()) > 8;
+}
+
+QByteArray heifExif(QIODevice &device)
+{
+    // Larger than any camera writes: JPEG holds EXIF to 64 KB, a HEIC's may hold a preview.
+    constexpr std::size_t MaxExifBytes = 4 << 20;
+    const std::optional<Primary> image = primaryOf(device);
+    if (!image)
         return {};
-    const Handle handle(primary);
+    heif_image_handle *primary = image->handle.get();
     heif_item_id id = 0;
     if (heif_image_handle_get_list_of_metadata_block_IDs(primary, "Exif", &id, 1) != 1)
         return {};

@@ -21,6 +21,9 @@ Outcome<QImage> decodeHeif(QIODevice &device, const SizeAdmission &admit);
 // 0-65535 (round(v * 65535 / (2^bits - 1))); 8-bit ones as above.
 Outcome<QImage> decodeHeif(QIODevice &device, const SizeAdmission &admit, SampleDepth depth);
 
+// Whether the primary image's samples hold more than 8 bits; false when it cannot be read.
+bool heifHasDeepSamples(QIODevice &device);
+
 // The EXIF of a HEIF file's primary image, from its 'Exif' item: TIFF-structured bytes from their
 // byte-order mark on. Empty when it has none or cannot be read.
 QByteArray heifExif(QIODevice &device);

@@ -166,18 +166,49 @@ Outcome<Decoded> decodePnmAtDepth(QIODevice &device, const SizeAdmission &admit,
     return decodeUpright<decodeDeepPnm>(device, admit, depth);
 }
 
+template <SampleDepth depth>
+SampleDepth always(QIODevice &)
+{
+    return depth;
+}
+
+SampleDepth heifDepth(QIODevice &device)
+{
+    return heifHasDeepSamples(device) ? SampleDepth::Sixteen : SampleDepth::Eight;
+}
+
+SampleDepth qtDepth(QIODevice &device)
+{
+    static constexpr std::array Deep{QImage::Format_Grayscale16, QImage::Format_RGBX64, QImage::Format_RGBA64,
+                                     QImage::Format_RGBA64_Premultiplied, QImage::Format_RGBX16FPx4,
+                                     QImage::Format_RGBA16FPx4, QImage::Format_RGBA16FPx4_Premultiplied,
+                                     QImage::Format_RGBX32FPx4, QImage::Format_RGBA32FPx4,
+                                     QImage::Format_RGBA32FPx4_Premultiplied};
+    QImageReader reader(&device);
+    return std::ranges::find(Deep, reader.imageFormat()) != Deep.end() ? SampleDepth::Sixteen : SampleDepth::Eight;
+}
+
 // The decoders in the order they are tried: the first that recognises a file's head (and, for
-// a camera's RAW format, its suffix) decodes it.
+// a camera's RAW format, its suffix) decodes it; each says from the header alone whether the
+// file's samples hold more than 8 bits.
 struct FileFormat {
     bool (*recognises)(QIODevice &device, QByteArrayView head, const QString &suffix);
     Outcome<Decoded> (*decode)(QIODevice &device, const SizeAdmission &admit, SampleDepth depth);
+    SampleDepth (*storedDepth)(QIODevice &device);
 };
 constexpr std::array<FileFormat, 4> FileFormats{{
-    {heifContent, decodeHeifAtDepth},
-    {isCameraRaw, decodeUpright<decodeCameraRaw>},
-    {deepPnmContent, decodePnmAtDepth},
-    {anyContent, decodeWithQt},
+    {heifContent, decodeHeifAtDepth, heifDepth},
+    {isCameraRaw, decodeUpright<decodeCameraRaw>, always<SampleDepth::Sixteen>},
+    {deepPnmContent, decodePnmAtDepth, always<SampleDepth::Sixteen>},
+    {anyContent, decodeWithQt, qtDepth},
 }};
+
+const FileFormat &formatOf(QIODevice &device, QByteArrayView head, const QString &name)
+{
+    const QString suffix = QFileInfo(name).suffix();
+    return *std::find_if(FileFormats.begin(), FileFormats.end(),
+                         [&](const FileFormat &candidate) { return candidate.recognises(device, head, suffix); });
+}
 
 // Every alpha sample of a premultiplied RGBA64 picture (drawn over black) set to 0xffff.
 void makeOpaque64(QImage &surface)
@@ -250,10 +281,7 @@ Outcome<QImage> decodeDevice(QIODevice &device, const SizeAdmission &admit, Samp
         decodingPath.clear();
         decodingGivenUp = false;
     });
-    const QByteArray head = device.peek(HeadBytes);
-    const QString suffix = QFileInfo(name).suffix();
-    const FileFormat &format = *std::find_if(FileFormats.begin(), FileFormats.end(),
-                                             [&](const FileFormat &candidate) { return candidate.recognises(device, head, suffix); });
+    const FileFormat &format = formatOf(device, device.peek(HeadBytes), name);
     Outcome<Decoded> decoded = format.decode(device, admit, depth);
     if (!decoded)
         return Failure{decoded.reason()};
@@ -313,6 +341,14 @@ Outcome<QImage> decodeImageFile(const QString &path, SampleDepth depth, std::opt
     if (identity)
         *identity = identityOf(file);
     return decodeDevice(file, {}, depth);
+}
+
+SampleDepth storedDepth(const QString &path)
+{
+    QFile file(path);
+    if (!openForDecoding(file))
+        return SampleDepth::Eight;
+    return formatOf(file, file.peek(HeadBytes), path).storedDepth(file);
 }
 
 QString pathBeingDecoded()

@@ -40,6 +40,10 @@ Outcome<QImage> decodeImageFile(const QString &path, std::optional<FileIdentity>
 // colours converted to sRGB at 16 bits; Eight gives exactly what the call above gives.
 Outcome<QImage> decodeImageFile(const QString &path, SampleDepth depth, std::optional<FileIdentity> *identity = nullptr);
 
+// Whether the file's samples hold more than 8 bits (16-bit PNG, TIFF and PPM, camera RAW, HEIC
+// of 10 or 12 bits), from its header alone; Eight for a file that cannot be read.
+SampleDepth storedDepth(const QString &path);
+
 // The file this thread is decoding, its path as given; empty between loads.
 // A message handler names with it the file a decoder's warning is about.
 QString pathBeingDecoded();

@@ -16,18 +16,19 @@ struct Extension {
     const char *format;
     int quality;
     bool tagged;
+    bool holdsSixteenBits;
 };
 
 // JPEG at 95: a result meant for keeping, not the web; Qt's default of 75 shows blocks in skies.
 constexpr std::array<Extension, 8> Extensions{{
-    {"bmp", "bmp", -1, false},
-    {"png", "png", -1, true},
-    {"jpg", "jpeg", 95, true},
-    {"jpeg", "jpeg", 95, true},
-    {"ppm", "ppm", -1, false},
-    {"tif", "tiff", -1, true},
-    {"tiff", "tiff", -1, true},
-    {"webp", "webp", -1, false},
+    {"bmp", "bmp", -1, false, false},
+    {"png", "png", -1, true, true},
+    {"jpg", "jpeg", 95, true, false},
+    {"jpeg", "jpeg", 95, true, false},
+    {"ppm", "ppm", -1, false, true},
+    {"tif", "tiff", -1, true, true},
+    {"tiff", "tiff", -1, true, true},
+    {"webp", "webp", -1, false, false},
 }};
 
 // JPEG, TIFF and WebP come from plugins that may not be installed.
@@ -62,15 +63,29 @@ std::optional<OutputFormat> outputFormatFor(const QString &path)
     const QString suffix = QFileInfo(path).suffix().toLower();
     for (const Extension &extension : Extensions)
         if (suffix == QLatin1String(extension.suffix) && writable(extension))
-            return OutputFormat{extension.format, extension.quality, extension.tagged};
+            return OutputFormat{extension.format, extension.quality, extension.tagged, extension.holdsSixteenBits};
     return std::nullopt;
 }
 
-QStringList supportedExtensions()
+namespace {
+
+QStringList extensionsWhere(bool (*wanted)(const Extension &))
 {
     QStringList list;
     for (const Extension &extension : Extensions)
-        if (writable(extension))
+        if (writable(extension) && wanted(extension))
             list << QLatin1Char('.') + QLatin1String(extension.suffix);
     return list;
+}
+
+} // namespace
+
+QStringList supportedExtensions()
+{
+    return extensionsWhere([](const Extension &) { return true; });
+}
+
+QStringList sixteenBitExtensions()
+{
+    return extensionsWhere([](const Extension &extension) { return extension.holdsSixteenBits; });
 }

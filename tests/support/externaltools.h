@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QImage>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -14,3 +15,8 @@ QString runTool(const QString &program, const QStringList &arguments, QByteArray
 
 // Writes samples as a TIFF through tests/support/write_tiff.py, which says what `kind` takes.
 QString writeTiff(const QString &kind, QSize size, const QByteArray &samples, const QString &out);
+
+// A written picture's samples as a reader other than Qt sees them (tifffile for TIFF, ImageMagick
+// for the rest): RGBX64 where the file holds 16 bits a sample, RGB32 where 8. Empty, or what
+// went wrong.
+QString readIndependently(const QString &path, QImage &picture);

@@ -4,6 +4,7 @@
 usage: write_tiff.py KIND WIDTH HEIGHT SAMPLES OUT
   rgb8   SAMPLES holds 8-bit R,G,B per pixel
   rgb16  16-bit little-endian R,G,B per pixel
+  rgbx16 16-bit little-endian R,G,B,X per pixel (a QImage's RGBX64), X dropped
   dng    16-bit little-endian mosaic of an RGGB sensor, 12 bits used: a CFA DNG
   dng-late  the same, its first directory moved past the image data and the first 4 KB
 """
@@ -18,8 +19,9 @@ kind, width, height, samples, out = sys.argv[1], int(sys.argv[2]), int(sys.argv[
 if kind == "rgb8":
     data = numpy.fromfile(samples, dtype=numpy.uint8).reshape(height, width, 3)
     tifffile.imwrite(out, data, photometric="rgb")
-elif kind == "rgb16":
-    data = numpy.fromfile(samples, dtype="<u2").reshape(height, width, 3)
+elif kind in ("rgb16", "rgbx16"):
+    channels = 3 if kind == "rgb16" else 4
+    data = numpy.fromfile(samples, dtype="<u2").reshape(height, width, channels)[..., :3]
     tifffile.imwrite(out, data, photometric="rgb")
 elif kind in ("dng", "dng-late"):
     data = numpy.fromfile(samples, dtype="<u2").reshape(height, width)
