@@ -11,9 +11,10 @@ bool admitted(QSize announced, const SizeAdmission &admit)
     return !admit || admit(announced);
 }
 
-QString whyNotDecoded(QSize announced)
+QString whyNotDecoded(QSize announced, SampleDepth depth)
 {
-    if (announced.isValid() && QImage(announced, QImage::Format_RGB32).isNull())
+    const QImage::Format format = depth == SampleDepth::Sixteen ? QImage::Format_RGBX64 : QImage::Format_RGB32;
+    if (announced.isValid() && QImage(announced, format).isNull())
         return qt_error_string(ENOMEM);
     return Undecodable;
 }

@@ -28,6 +28,6 @@ inline const QString Undecodable = QStringLiteral("not a picture or damaged");
 // The announced size within the pixel budget and, when asked, the caller's admission.
 bool admitted(QSize announced, const SizeAdmission &admit);
 
-// A decoder reports a picture it had no memory for as damaged; whether the memory is there
-// tells the two apart.
-QString whyNotDecoded(QSize announced);
+// A decoder reports a picture it had no memory for as damaged; whether the memory for it at
+// `depth` is there tells the two apart.
+QString whyNotDecoded(QSize announced, SampleDepth depth);

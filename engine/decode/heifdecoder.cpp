@@ -43,14 +43,14 @@ constexpr heif_reader DeviceReader{
     },
 };
 
-QString reasonFor(const heif_error &error, QSize announced)
+QString reasonFor(const heif_error &error, QSize announced, SampleDepth depth = SampleDepth::Eight)
 {
     // libheif files a size beyond its own limits (a side over 32768) under memory errors.
     if (error.subcode == heif_suberror_Security_limit_exceeded)
         return TooLarge;
     if (error.code == heif_error_Memory_allocation_error)
         return qt_error_string(ENOMEM);
-    return whyNotDecoded(announced);
+    return whyNotDecoded(announced, depth);
 }
 
 QColorSpace colourSpaceOf(const heif_image_handle &handle)
@@ -163,7 +163,7 @@ Outcome<QImage> decodeHeif(QIODevice &device, const SizeAdmission &admit, Sample
     heif_image *decoded = nullptr;
     error = heif_decode_image(primary, &decoded, heif_colorspace_RGB, chroma, options.get());
     if (error.code != heif_error_Ok || !decoded)
-        return Failure{reasonFor(error, announced)};
+        return Failure{reasonFor(error, announced, deep ? SampleDepth::Sixteen : SampleDepth::Eight)};
     if (deep)
         return widened(decoded, bits, alpha, heif_image_handle_is_premultiplied_alpha(primary) != 0,
                        colourSpaceOf(*primary));

@@ -108,7 +108,7 @@ struct Decoded {
 
 // Whatever Qt's readers know: BMP, JPEG, GIF, PNG, and TIFF and WebP with Qt's image format
 // plugins.
-Outcome<Decoded> decodeWithQt(QIODevice &device, const SizeAdmission &admit, SampleDepth)
+Outcome<Decoded> decodeWithQt(QIODevice &device, const SizeAdmission &admit, SampleDepth depth)
 {
     QImageReader reader(&device);
     reader.setAutoTransform(false);
@@ -117,7 +117,7 @@ Outcome<Decoded> decodeWithQt(QIODevice &device, const SizeAdmission &admit, Sam
         return Failure{TooLarge};
     QImage decoded = blankTarget(reader, announced);
     if (!reader.read(&decoded) || decoded.isNull())
-        return Failure{whyNotDecoded(announced)};
+        return Failure{whyNotDecoded(announced, depth)};
     QImageIOHandler::Transformations orientation = reader.transformation();
     // Qt's PNG and WebP readers leave the EXIF orientation these files may carry unapplied.
     if (orientation == QImageIOHandler::TransformationNone)

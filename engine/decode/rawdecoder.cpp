@@ -71,7 +71,8 @@ QString reasonFor(int error, QSize announced)
 {
     if (error == LIBRAW_UNSUFFICIENT_MEMORY)
         return qt_error_string(ENOMEM);
-    return whyNotDecoded(announced);
+    // LibRaw develops at 16 bits whatever the caller takes.
+    return whyNotDecoded(announced, SampleDepth::Sixteen);
 }
 
 } // namespace
