@@ -160,6 +160,8 @@ private slots:
     void exifOrientation();
     void decodesAtSixteenBits_data();
     void decodesAtSixteenBits();
+    void refusesDamagedAtSixteenBits_data();
+    void refusesDamagedAtSixteenBits();
 
 private:
     QTemporaryDir m_dir;
@@ -346,6 +348,20 @@ void TestInputFormats::decodesAtSixteenBits_data()
     QTest::newRow("heic, 10-bit, as heif-convert writes it at 16 bits") << "heic";
 }
 
+// The samples as a 16-bit PNG, TIFF or PPM (maxval 65535).
+QString writeDeepFile(const QString &kind, const DeepSamples &deep, const QString &file)
+{
+    if (kind == u"png16")
+        return png16From(deep).save(file, "png") ? QString() : QStringLiteral("cannot write ") + file;
+    if (kind == u"rgb16")
+        return writeTiff(kind, deep.size, deep.bytes, file);
+    QByteArray ppm = QStringLiteral("P6\n%1 %2\n65535\n").arg(deep.size.width()).arg(deep.size.height()).toLatin1();
+    for (qsizetype i = 0; i < deep.bytes.size(); i += 2)
+        ppm.append(deep.bytes[i + 1]).append(deep.bytes[i]);
+    QFile out(file);
+    return out.open(QIODevice::WriteOnly) && out.write(ppm) == ppm.size() ? QString() : out.errorString();
+}
+
 // Loaded at 16 bits: Format_RGBX64 with exactly the samples the file holds, or that
 // heif-convert gives at 16 bits.
 void TestInputFormats::decodesAtSixteenBits()
@@ -356,21 +372,17 @@ void TestInputFormats::decodesAtSixteenBits()
     const QString file = m_dir.filePath(QStringLiteral("deep.") + kind);
     const QString reference = m_dir.filePath(QStringLiteral("converted.png"));
     const QImage truth = randomPicture(37, 23, 9);
-    if (kind == u"png16" || kind == u"png8") {
-        QVERIFY((kind == u"png8" ? truth : expected).save(file, "png"));
-    } else if (kind == u"rgb16") {
-        QCOMPARE(writeTiff(kind, deep.size, deep.bytes, file), QString());
-    } else if (kind == u"ppm16") {
-        QByteArray ppm = QStringLiteral("P6\n%1 %2\n65535\n").arg(deep.size.width()).arg(deep.size.height()).toLatin1();
-        for (qsizetype i = 0; i < deep.bytes.size(); i += 2)
-            ppm.append(deep.bytes[i + 1]).append(deep.bytes[i]);
-        QFile out(file);
-        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(ppm) == ppm.size());
+    if (kind == u"png8") {
+        QVERIFY(truth.save(file, "png"));
     } else if (kind == u"heic") {
         QVERIFY(expected.save(file + ".png"));
         QCOMPARE(runTool(QStringLiteral("heif-enc"), {"-b", "10", "-q", "90", "-o", file, file + ".png"}), QString());
         QCOMPARE(runTool(QStringLiteral("heif-convert"), {file, reference}), QString());
+    } else {
+        QCOMPARE(writeDeepFile(kind, deep, file), QString());
     }
+    // The batch tool's default depth comes from the header alone.
+    QCOMPARE(int(storedDepth(file)), int(kind == u"png8" ? SampleDepth::Eight : SampleDepth::Sixteen));
     if (kind == u"png8" || kind == u"heic")
         expected = kind == u"png8" ? truth : *decodeImageFile(reference, SampleDepth::Sixteen);
     const Outcome<QImage> picture = decodeImageFile(file, SampleDepth::Sixteen);
@@ -384,6 +396,39 @@ void TestInputFormats::decodesAtSixteenBits()
             const auto want = [&] { return reinterpret_cast<const quint16 *>(expected.constScanLine(y))[i]; };
             QCOMPARE(got, kind == u"png8" ? quint16(257 * eight()) : kind == u"heic" ? quint16(((want() >> 6) * 65535u + 511) / 1023) : want());
         }
+}
+
+void TestInputFormats::refusesDamagedAtSixteenBits_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<qsizetype>("kept"); // bytes of the file kept; -1: all, its header claiming 20000 x 20000
+    QTest::addColumn<QString>("reason");
+    for (const char *kind : {"png16", "rgb16", "ppm16"}) {
+        QTest::addRow("%s cut after its header", kind) << QString::fromLatin1(kind) << qsizetype(60) << Undecodable;
+        QTest::addRow("%s cut in half", kind) << QString::fromLatin1(kind) << qsizetype(-2) << Undecodable;
+    }
+    QTest::newRow("ppm16 claiming 20000 x 20000") << "ppm16" << qsizetype(-1) << TooLarge;
+}
+
+void TestInputFormats::refusesDamagedAtSixteenBits()
+{
+    QFETCH(QString, kind);
+    QFETCH(qsizetype, kept);
+    QFETCH(QString, reason);
+    const QString file = m_dir.filePath(QStringLiteral("damaged.") + kind);
+    QCOMPARE(writeDeepFile(kind, deepSamples(), file), QString());
+    QFile damaged(file);
+    QVERIFY(damaged.open(QIODevice::ReadWrite));
+    QByteArray bytes = damaged.readAll();
+    if (kept == -1)
+        bytes.replace(bytes.left(bytes.indexOf("65535")), "P6\n20000 20000\n");
+    else
+        bytes.truncate(kept == -2 ? bytes.size() / 2 : kept);
+    QVERIFY(damaged.resize(0) && damaged.seek(0) && damaged.write(bytes) == bytes.size());
+    damaged.close();
+    const Outcome<QImage> picture = decodeImageFile(file, SampleDepth::Sixteen);
+    QVERIFY(!picture);
+    QCOMPARE(picture.reason(), reason);
 }
 
 QTEST_MAIN(TestInputFormats)
