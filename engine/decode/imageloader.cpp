@@ -230,7 +230,7 @@ Outcome<QImage> finishedDeep(Decoded decoded)
     const bool hasAlpha = picture.hasAlphaChannel();
     if (picture.colorSpace().isValid() && picture.colorSpace() != QColorSpace::SRgb)
         picture = std::move(picture).convertToFormat(hasAlpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64);
-    convertToSrgb(picture);
+    convertToSrgbDeep(picture);
     QImage surface = std::move(picture).convertToFormat(hasAlpha ? QImage::Format_RGBA64_Premultiplied
                                                                  : QImage::Format_RGBX64);
     if (surface.isNull())

@@ -345,6 +345,7 @@ void TestInputFormats::decodesAtSixteenBits_data()
     QTest::newRow("tiff, 16-bit, exact") << "rgb16";
     QTest::newRow("ppm, maxval 65535, exact") << "ppm16";
     QTest::newRow("png, 8-bit, widened by 257") << "png8";
+    QTest::newRow("png, 16-bit, display p3, as lcms2's tificc converts it") << "p3png16";
     QTest::newRow("heic, 10-bit, as heif-convert writes it at 16 bits") << "heic";
 }
 
@@ -374,6 +375,18 @@ void TestInputFormats::decodesAtSixteenBits()
     const QImage truth = randomPicture(37, 23, 9);
     if (kind == u"png8") {
         QVERIFY(truth.save(file, "png"));
+    } else if (kind == u"p3png16") {
+        QImage tagged = expected;
+        tagged.setColorSpace(QColorSpace::DisplayP3);
+        QVERIFY(tagged.save(file, "png"));
+        const QString profile = m_dir.filePath(QStringLiteral("p3.icc")), stored = m_dir.filePath(QStringLiteral("p3.tif"));
+        QFile icc(profile);
+        QVERIFY(icc.open(QIODevice::WriteOnly) && icc.write(tagged.colorSpace().iccProfile()) > 0);
+        icc.close();
+        QCOMPARE(writeTiff(QStringLiteral("rgb16"), deep.size, deep.bytes, stored), QString());
+        QCOMPARE(runTool(QStringLiteral("tificc"), {QStringLiteral("-w16"), QStringLiteral("-i") + profile, QStringLiteral("-t1"), stored, reference + ".tif"}),
+                 QString());
+        QCOMPARE(readIndependently(reference + ".tif", expected), QString());
     } else if (kind == u"heic") {
         QVERIFY(expected.save(file + ".png"));
         QCOMPARE(runTool(QStringLiteral("heif-enc"), {"-b", "10", "-q", "90", "-o", file, file + ".png"}), QString());
@@ -383,6 +396,12 @@ void TestInputFormats::decodesAtSixteenBits()
     }
     // The batch tool's default depth comes from the header alone.
     QCOMPARE(int(storedDepth(file)), int(kind == u"png8" ? SampleDepth::Eight : SampleDepth::Sixteen));
+    if (kind == u"p3png16") {
+        const Outcome<QImage> converted = decodeImageFile(file, SampleDepth::Sixteen);
+        QVERIFY(converted);
+        QCOMPARE_PIXELS(*converted, expected);
+        return;
+    }
     if (kind == u"png8" || kind == u"heic")
         expected = kind == u"png8" ? truth : *decodeImageFile(reference, SampleDepth::Sixteen);
     const Outcome<QImage> picture = decodeImageFile(file, SampleDepth::Sixteen);
