@@ -366,13 +366,13 @@ bool decodingGivenUpOn()
     return decodingGivenUp;
 }
 
-Outcome<QImage> decodeImageData(const QByteArray &data)
+Outcome<QImage> decodeImageData(const QByteArray &data, SampleDepth depth)
 {
     QBuffer buffer;
     buffer.setData(data);
     if (!buffer.open(QIODevice::ReadOnly))
         return Failure{buffer.errorString()};
-    return decodeDevice(buffer, {}, SampleDepth::Eight);
+    return decodeDevice(buffer, {}, depth);
 }
 
 Outcome<QImage> decodeImageDevice(QIODevice &device, const SizeAdmission &admit)

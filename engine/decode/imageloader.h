@@ -56,7 +56,7 @@ bool decodingGivenUpOn();
 
 // The same decoding from bytes in memory. With no file name the format comes from the content
 // alone, where a file's suffix is tried first.
-Outcome<QImage> decodeImageData(const QByteArray &data);
+Outcome<QImage> decodeImageData(const QByteArray &data, SampleDepth depth = SampleDepth::Eight);
 
 // The same decoding from an opened device; for a file, its suffix is tried first as with a path.
 // The caller checks that a file is a regular one.

@@ -101,6 +101,10 @@ void fuzzLoader(const std::uint8_t *data, std::size_t size)
     check(!picture->isNull(), "loader: null picture");
     check(qint64(picture->width()) * picture->height() <= MaxPicturePixels, "loader: over the pixel budget");
     check(isOpaqueRgb32(*picture), "loader: not opaque RGB32");
+    // The same file at 16 bits: the same picture, deeper.
+    const Outcome<QImage> deep = decodeImageData(bytes, SampleDepth::Sixteen);
+    check(deep && deep->format() == QImage::Format_RGBX64 && deep->size() == picture->size(),
+          "loader: not the same RGBX64 picture at 16 bits");
 }
 
 // Sizes from 1 to 64: small enough for the reference to keep up, odd widths included.
