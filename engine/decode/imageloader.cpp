@@ -78,14 +78,15 @@ void makeOpaque(QImage &surface)
 // Qt's BMP reader leaves the pixels it never reaches (rows missing from a truncated file, pixels
 // skipped by an RLE delta) as it finds them, and it decodes into the image it is handed when
 // size and format match. A black one keeps stale memory out of the picture. RGB32 targets, the
-// usual JPEG and BMP frame, come on a reused buffer: fresh memory costs more than decoding.
+// usual JPEG and BMP frame, and RGBX64 ones, 16-bit TIFF and PNG, come on a reused buffer: fresh
+// memory costs more than decoding.
 QImage blankTarget(QImageReader &reader, QSize announced)
 {
     const QImage::Format format = reader.imageFormat();
     if (!announced.isValid() || format == QImage::Format_Invalid)
         return {};
-    if (format == QImage::Format_RGB32) {
-        QImage target = recycledImage(announced);
+    if (format == QImage::Format_RGB32 || format == QImage::Format_RGBX64) {
+        QImage target = recycledImage(announced, format);
         target.fill(Qt::black);
         return target;
     }
