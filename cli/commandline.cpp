@@ -219,8 +219,7 @@ namespace {
 
 // %1: the output formats; %2: those that hold 16 bits.
 constexpr char HelpTemplate[] =
-    "Usage: ombrelux-cli stack [--quiet] [--align] [--depth BITS] --mode MODE [--kappa K]\n"
-    "                          -o OUT FRAME FRAME...\n"
+    "Usage: ombrelux-cli stack [--quiet] [--align] [--depth BITS] --mode MODE [--kappa K] -o OUT FRAME FRAME...\n"
     "  or:  ombrelux-cli median [--quiet] [--align] [--depth BITS] -o OUT FRAME FRAME...\n"
     "  or:  ombrelux-cli subtract [--quiet] [--depth BITS] -o OUT IMAGE SECOND\n"
     "  or:  ombrelux-cli brighten [--quiet] [--depth BITS] [--passes N] -o OUT IMAGE\n"
@@ -262,10 +261,11 @@ constexpr char HelpTemplate[] =
     "              those of the frames that reach it; a frame that cannot be\n"
     "              aligned ends the run\n"
     "  --depth BITS  8 or 16 bits a sample, read, computed and written; 16 only\n"
-    "              for OUT in %2; default: 16 where an input holds more than 8\n"
-    "              bits (16-bit PNG, TIFF and PPM, camera RAW, HEIC of 10 or 12\n"
-    "              bits) and OUT's format can hold it, else 8. --depth 16 keeps\n"
-    "              the precision a stack of 8-bit frames gains\n"
+    "              for OUT in %2.\n"
+    "              Default: 16 where an input holds more than 8 bits (16-bit PNG,\n"
+    "              TIFF and PPM, camera RAW, HEIC of 10 or 12 bits) and OUT's\n"
+    "              format can hold it, else 8; --depth 16 keeps the precision a\n"
+    "              stack of 8-bit frames gains\n"
     "  --passes N  brighten N times over (1 to 2147483647, default 1)\n"
     "  --quiet     no progress line on the terminal\n"
     "  --threads N work on N threads, any command (1 to 1024; default: the CPUs this\n"
