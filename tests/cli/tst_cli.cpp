@@ -1125,7 +1125,7 @@ void CliTest::helpAndVersion_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("start");
-    QTest::newRow("--help") << QStringList{"--help"} << QByteArray("Usage: ombrelux-cli stack [--quiet] [--align] --mode MODE [--kappa K] -o OUT FRAME");
+    QTest::newRow("--help") << QStringList{"--help"} << QByteArray("Usage: ombrelux-cli stack [--quiet] [--align] [--depth BITS] --mode MODE [--kappa K] -o OUT FRAME");
     QTest::newRow("command --help") << QStringList{"brighten", "--help"} << QByteArray("Usage: ombrelux-cli");
     QTest::newRow("--version") << QStringList{"--version"} << QByteArray("ombrelux-cli ");
 }
