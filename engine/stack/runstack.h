@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/align/alignment.h"
 #include "engine/stack/stackmode.h"
 #include "engine/stack/stackresources.h"
 
@@ -21,6 +22,7 @@ struct StackFrame {
 // samples are then those of the frames that cover it.
 struct Alignment {
     QImage reference; // a picture of the area's size
+    AlignMethod method = AlignMethod::Local;
 };
 
 // A stack, described once.
