@@ -189,8 +189,33 @@ QString readJob(const QCommandLineParser &parser, const Options &options, const 
 
 } // namespace
 
-Request parseCommandLine(const QStringList &arguments)
+namespace {
+
+// "--align=global" is read here: Qt's parser takes an option with a value or one without, not both.
+QString takeAlignMethod(QStringList &arguments, AlignMethod &method)
 {
+    const QString prefix = QStringLiteral("--align=");
+    for (QString &argument : arguments) {
+        if (argument == u"--")
+            break;
+        if (!argument.startsWith(prefix))
+            continue;
+        if (argument != u"--align=global")
+            return QStringLiteral("--align takes no value or =global, not '%1'").arg(argument.mid(prefix.size()));
+        method = AlignMethod::Global;
+        argument = QStringLiteral("--align");
+    }
+    return {};
+}
+
+} // namespace
+
+Request parseCommandLine(const QStringList &given)
+{
+    QStringList arguments = given;
+    AlignMethod alignMethod = AlignMethod::Local;
+    if (const QString problem = takeAlignMethod(arguments, alignMethod); !problem.isEmpty())
+        return usageError(problem);
     const QString first = arguments.value(0);
     if (first == u"--help" || first == u"-h")
         return {Request::Kind::Help, {}, {}};
@@ -210,6 +235,7 @@ Request parseCommandLine(const QStringList &arguments)
         return {Request::Kind::Help, {}, {}};
     Job job;
     job.command = *command;
+    job.alignMethod = alignMethod;
     if (const QString problem = readJob(parser, options, first, job); !problem.isEmpty())
         return usageError(problem);
     return {Request::Kind::Run, job, {}};
@@ -219,8 +245,8 @@ namespace {
 
 // %1: the output formats; %2: those that hold 16 bits.
 constexpr char HelpTemplate[] =
-    "Usage: ombrelux-cli stack [--quiet] [--align] [--depth BITS] --mode MODE [--kappa K] -o OUT FRAME FRAME...\n"
-    "  or:  ombrelux-cli median [--quiet] [--align] [--depth BITS] -o OUT FRAME FRAME...\n"
+    "Usage: ombrelux-cli stack [--quiet] [--align[=global]] [--depth BITS] --mode MODE [--kappa K] -o OUT FRAME FRAME...\n"
+    "  or:  ombrelux-cli median [--quiet] [--align[=global]] [--depth BITS] -o OUT FRAME FRAME...\n"
     "  or:  ombrelux-cli subtract [--quiet] [--depth BITS] -o OUT IMAGE SECOND\n"
     "  or:  ombrelux-cli brighten [--quiet] [--depth BITS] [--passes N] -o OUT IMAGE\n"
     "  or:  ombrelux-cli --help | --version\n"
@@ -257,9 +283,11 @@ constexpr char HelpTemplate[] =
     "              mean, min and max keep no frames: any number of them fits\n"
     "  --kappa K   sigma's K, 1.00 to 10.00 with at most two decimals (default 2.50)\n"
     "  --align     for frames shot by hand: warp every frame onto the first one\n"
-    "              (shift, turn, tilt) before stacking; a pixel's values are then\n"
-    "              those of the frames that reach it; a frame that cannot be\n"
-    "              aligned ends the run\n"
+    "              (shift, turn, tilt, then what one such fit cannot take: a near\n"
+    "              layer's parallax, a lens breathing, a rolling shutter) before\n"
+    "              stacking; a pixel's values are then those of the frames that\n"
+    "              reach it; a frame that cannot be aligned ends the run\n"
+    "  --align=global  the same with one fit a frame (shift, turn, tilt) alone\n"
     "  --depth BITS  8 or 16 bits a sample, read, computed and written; 16 only\n"
     "              for OUT in %2.\n"
     "              Default: 16 where an input holds more than 8 bits (16-bit PNG,\n"

@@ -57,7 +57,7 @@ StackEvents batchEvents(const QStringList &frames, const StackOptions &options)
     return events;
 }
 
-std::optional<QImage> stackFrames(const QStringList &frames, const StackOptions &options, bool align)
+std::optional<QImage> stackFrames(const QStringList &frames, const StackOptions &options, std::optional<AlignMethod> align)
 {
     showProgress(loading(1, frames.size()));
     // The first frame gives the stacked area, so it is decoded here and not read ahead.
@@ -67,7 +67,7 @@ std::optional<QImage> stackFrames(const QStringList &frames, const StackOptions 
     StackPlan plan{.frames = {}, .area = first->size(), .options = options, .alignment = {}};
     // Aligned, the first frame is the reference: the others are warped onto it.
     if (align)
-        plan.alignment = Alignment{*first};
+        plan.alignment = Alignment{*first, *align};
     for (const QString &path : frames)
         plan.frames.append({path, {}});
     plan.frames.first().picture = std::move(*first);
@@ -133,7 +133,7 @@ std::optional<QImage> compute(const Job &job)
     case Command::Stack: {
         StackOptions options = job.stack;
         options.depth = depth;
-        return stackFrames(job.inputs, options, job.align);
+        return stackFrames(job.inputs, options, job.align ? std::optional(job.alignMethod) : std::nullopt);
     }
     case Command::Subtract:
         return subtractSecond(job.inputs, depth);

@@ -511,10 +511,12 @@ void CliTest::manyFramesFoldInBoundedMemory()
 void CliTest::alignedBurst_data()
 {
     QTest::addColumn<QStringList>("command");
+    QTest::addColumn<QString>("align");
     QTest::addColumn<bool>("flatFrame");
-    QTest::newRow("median") << QStringList{"median"} << false;
-    QTest::newRow("mean") << QStringList{"stack", "--mode", "mean"} << false;
-    QTest::newRow("a flat frame in the burst") << QStringList{"median"} << true;
+    QTest::newRow("median") << QStringList{"median"} << "--align" << false;
+    QTest::newRow("mean") << QStringList{"stack", "--mode", "mean"} << "--align" << false;
+    QTest::newRow("median, one homography a frame") << QStringList{"median"} << "--align=global" << false;
+    QTest::newRow("a flat frame in the burst") << QStringList{"median"} << "--align" << true;
 }
 
 // A hand-held burst of one scene, its first frame the scene itself: aligned, the stack is the
@@ -522,6 +524,7 @@ void CliTest::alignedBurst_data()
 void CliTest::alignedBurst()
 {
     QFETCH(QStringList, command);
+    QFETCH(QString, align);
     QFETCH(bool, flatFrame);
     const QSize size(480, 360);
     QTemporaryDir dir;
@@ -538,7 +541,7 @@ void CliTest::alignedBurst()
         QVERIFY(filledPicture(size.width(), size.height(), qRgb(90, 90, 90)).save(dir.filePath(names[2])));
     }
     const QStringList before = entriesOf(dir.path());
-    const ToolRun aligned = runCli(command + QStringList{"--align", "-o", "aligned.png"} + names, dir.path());
+    const ToolRun aligned = runCli(command + QStringList{align, "-o", "aligned.png"} + names, dir.path());
     if (flatFrame) {
         QCOMPARE(aligned.exitCode, 1);
         QVERIFY2(QRegularExpression(R"(^ombrelux-cli: cannot align frame flat\.png: too few matching features \(\d+ of \d+ needed\)\n$)")
@@ -906,6 +909,8 @@ void CliTest::failures_data()
                                          << "cannot align frame column.bmp: the frame is too small to align (1 x 40 pixels";
     QTest::newRow("reference of one row") << args("median --align -o keep.bmp row.bmp wide.bmp") << 1
                                           << "the reference is too small to align (60 x 1 pixels";
+    QTest::newRow("align=local") << args("median --align=local -o keep.bmp " + frames) << 2
+                                 << "--align takes no value or =global, not 'local'";
     QTest::newRow("align on subtract") << args("subtract --align -o keep.bmp good.bmp good.png") << 2
                                        << "Unknown option 'align'";
     QTest::newRow("too large") << args("brighten -o keep.bmp huge.bmp") << 1 << "cannot read image huge.bmp: too large";
@@ -1125,7 +1130,7 @@ void CliTest::helpAndVersion_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("start");
-    QTest::newRow("--help") << QStringList{"--help"} << QByteArray("Usage: ombrelux-cli stack [--quiet] [--align] [--depth BITS] --mode MODE [--kappa K] -o OUT FRAME");
+    QTest::newRow("--help") << QStringList{"--help"} << QByteArray("Usage: ombrelux-cli stack [--quiet] [--align[=global]] [--depth BITS] --mode MODE [--kappa K] -o OUT FRAME");
     QTest::newRow("command --help") << QStringList{"brighten", "--help"} << QByteArray("Usage: ombrelux-cli");
     QTest::newRow("--version") << QStringList{"--version"} << QByteArray("ombrelux-cli ");
 }
