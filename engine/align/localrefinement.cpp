@@ -19,8 +19,10 @@ constexpr double MaxLocalShift = 0.03;
 constexpr double ResidualSpread = 2.0;
 constexpr double ResidualFloor = 2.0;
 // The mapping's Jacobian determinant may shrink a cell to this share of its area, no further.
-constexpr double MinCellArea = 0.25;
-constexpr int FoldPasses = 4;
+constexpr double MinCellArea = 0.1;
+// A layer's edge that moves over its background would fold the mapping there; relaxing the nodes
+// around it widens the step into a ramp, within this many passes.
+constexpr int RelaxPasses = 64;
 
 struct TileMatch {
     double before = 0; // mean absolute grey difference under the global fit
@@ -79,29 +81,34 @@ cv::Mat smoothed(const cv::Mat &nodes)
     return result;
 }
 
-// Zeroes the nodes of every cell where p + field(p) would fold or crush; false when some still do
-// after the passes.
+// The cells where p + field(p) would fold or crush, marked on their four nodes.
+cv::Mat foldedNodes(const cv::Mat &nodes)
+{
+    cv::Mat marked(nodes.size(), CV_8U, cv::Scalar(0));
+    for (int i = 0; i + 1 < nodes.rows; ++i)
+        for (int j = 0; j + 1 < nodes.cols; ++j) {
+            const auto n = [&](int a, int b) { return nodes.at<cv::Point2f>(a, b); };
+            const cv::Point2f alongX = (n(i, j + 1) - n(i, j) + n(i + 1, j + 1) - n(i + 1, j)) / (2.0f * Cell);
+            const cv::Point2f alongY = (n(i + 1, j) - n(i, j) + n(i + 1, j + 1) - n(i, j + 1)) / (2.0f * Cell);
+            if ((1 + alongX.x) * (1 + alongY.y) - alongX.y * alongY.x < MinCellArea)
+                marked(cv::Rect(j, i, 2, 2)).setTo(255);
+        }
+    return marked;
+}
+
+// Relaxes the nodes of folded cells towards their neighbours' mean until none folds; false when
+// some still do after the passes.
 bool unfold(cv::Mat &nodes)
 {
-    for (int pass = 0; pass < FoldPasses; ++pass) {
-        std::vector<cv::Point> folded;
-        for (int i = 0; i + 1 < nodes.rows; ++i)
-            for (int j = 0; j + 1 < nodes.cols; ++j) {
-                const auto n = [&](int a, int b) { return nodes.at<cv::Point2f>(a, b); };
-                const cv::Point2f alongX = (n(i, j + 1) - n(i, j) + n(i + 1, j + 1) - n(i + 1, j)) / (2.0f * Cell);
-                const cv::Point2f alongY = (n(i + 1, j) - n(i, j) + n(i + 1, j + 1) - n(i, j + 1)) / (2.0f * Cell);
-                const double determinant = (1 + alongX.x) * (1 + alongY.y) - alongX.y * alongY.x;
-                if (determinant < MinCellArea)
-                    folded.push_back({j, i});
-            }
-        if (folded.empty())
+    for (int pass = 0; pass < RelaxPasses; ++pass) {
+        cv::Mat marked = foldedNodes(nodes);
+        if (cv::countNonZero(marked) == 0)
             return true;
-        for (const cv::Point &cell : folded)
-            for (int a = 0; a < 2; ++a)
-                for (int b = 0; b < 2; ++b)
-                    nodes.at<cv::Point2f>(cell.y + a, cell.x + b) = {};
+        // The neighbourhood of a fold relaxes with it, so the ramp widens rather than moves.
+        cv::dilate(marked, marked, cv::Mat());
+        smoothed(nodes).copyTo(nodes, marked);
     }
-    return false;
+    return cv::countNonZero(foldedNodes(nodes)) == 0;
 }
 
 } // namespace
