@@ -9,20 +9,18 @@
 
 namespace {
 
-// Nodes every Cell reduced pixels, at the cells' centres; a tile of Tile x Tile cells is kept or
-// dropped whole.
-constexpr int Cell = 8;
-constexpr int Tile = 2;
+// Tiles of TileSide reduced pixels are kept or dropped whole; the field's nodes lie NodeStep
+// reduced pixels apart, finer than the flow's own detail.
+constexpr int TileSide = 16;
+constexpr int NodeStep = 2;
+constexpr double FieldBlur = 1.5;
 // Parallax between frames of a burst stays within a few per cent of the width; more is a mover.
 constexpr double MaxLocalShift = 0.03;
-// A kept tile matches within this many times the frame's typical residual, plus grey levels of noise.
+// A kept tile matches within this many times the frame's typical residual, plus grey levels of
+// noise; or, where fine detail keeps every residual high, at most half the global fit's.
 constexpr double ResidualSpread = 2.0;
 constexpr double ResidualFloor = 2.0;
-// The mapping's Jacobian determinant may shrink a cell to this share of its area, no further.
-constexpr double MinCellArea = 0.1;
-// A layer's edge that moves over its background would fold the mapping there; relaxing the nodes
-// around it widens the step into a ramp, within this many passes.
-constexpr int RelaxPasses = 64;
+constexpr double ClearGain = 0.5;
 
 struct TileMatch {
     double before = 0; // mean absolute grey difference under the global fit
@@ -72,43 +70,38 @@ double medianAfter(const std::vector<TileMatch> &matches)
     return *middle;
 }
 
-// Smoothed once with a [1 2 1] kernel each way, held at the edges.
-cv::Mat smoothed(const cv::Mat &nodes)
+// The kept tiles' flow, zero elsewhere, blurred a little so a dropped tile does not end in a
+// step a resampling kernel would ring on.
+cv::Mat maskedFlow(const cv::Mat &flow, const cv::Mat &keptTiles, int side)
 {
-    cv::Mat result;
-    const cv::Mat kernel = (cv::Mat_<float>(1, 3) << 0.25f, 0.5f, 0.25f);
-    cv::sepFilter2D(nodes, result, -1, kernel, kernel, cv::Point(-1, -1), 0, cv::BORDER_REPLICATE);
-    return result;
+    cv::Mat mask;
+    cv::resize(keptTiles, mask, cv::Size(keptTiles.cols * side, keptTiles.rows * side), 0, 0, cv::INTER_NEAREST);
+    cv::Mat masked(flow.size(), flow.type(), cv::Scalar::all(0));
+    flow.copyTo(masked, mask(cv::Rect(0, 0, flow.cols, flow.rows)));
+    cv::GaussianBlur(masked, masked, cv::Size(), FieldBlur);
+    return masked;
 }
 
-// The cells where p + field(p) would fold or crush, marked on their four nodes.
-cv::Mat foldedNodes(const cv::Mat &nodes)
+// Tiles where p + field(p) turns most of the tile over (a negative Jacobian determinant): a flow
+// that crossed itself, not a scene. A layer's edge only crushes a thin band and stays.
+cv::Mat foldedTiles(const cv::Mat &field, cv::Size tiles, int side)
 {
-    cv::Mat marked(nodes.size(), CV_8U, cv::Scalar(0));
-    for (int i = 0; i + 1 < nodes.rows; ++i)
-        for (int j = 0; j + 1 < nodes.cols; ++j) {
-            const auto n = [&](int a, int b) { return nodes.at<cv::Point2f>(a, b); };
-            const cv::Point2f alongX = (n(i, j + 1) - n(i, j) + n(i + 1, j + 1) - n(i + 1, j)) / (2.0f * Cell);
-            const cv::Point2f alongY = (n(i + 1, j) - n(i, j) + n(i + 1, j + 1) - n(i, j + 1)) / (2.0f * Cell);
-            if ((1 + alongX.x) * (1 + alongY.y) - alongX.y * alongY.x < MinCellArea)
-                marked(cv::Rect(j, i, 2, 2)).setTo(255);
+    cv::Mat gx, gy;
+    cv::Sobel(field, gx, CV_32F, 1, 0, 3, 1.0 / 8);
+    cv::Sobel(field, gy, CV_32F, 0, 1, 3, 1.0 / 8);
+    cv::Mat folded(tiles, CV_8U, cv::Scalar(0));
+    for (int ty = 0; ty < tiles.height; ++ty)
+        for (int tx = 0; tx < tiles.width; ++tx) {
+            const cv::Rect rect = cv::Rect(tx * side, ty * side, side, side) & cv::Rect(0, 0, field.cols, field.rows);
+            int turned = 0;
+            for (int y = rect.y; y < rect.y + rect.height; ++y)
+                for (int x = rect.x; x < rect.x + rect.width; ++x) {
+                    const cv::Point2f dx = gx.at<cv::Point2f>(y, x), dy = gy.at<cv::Point2f>(y, x);
+                    turned += (1 + dx.x) * (1 + dy.y) - dx.y * dy.x < 0;
+                }
+            folded.at<uchar>(ty, tx) = turned * 2 > rect.area() ? 255 : 0;
         }
-    return marked;
-}
-
-// Relaxes the nodes of folded cells towards their neighbours' mean until none folds; false when
-// some still do after the passes.
-bool unfold(cv::Mat &nodes)
-{
-    for (int pass = 0; pass < RelaxPasses; ++pass) {
-        cv::Mat marked = foldedNodes(nodes);
-        if (cv::countNonZero(marked) == 0)
-            return true;
-        // The neighbourhood of a fold relaxes with it, so the ramp widens rather than moves.
-        cv::dilate(marked, marked, cv::Mat());
-        smoothed(nodes).copyTo(nodes, marked);
-    }
-    return cv::countNonZero(foldedNodes(nodes)) == 0;
+    return folded;
 }
 
 } // namespace
@@ -124,43 +117,45 @@ Refinement refineLocally(const cv::Mat &referenceGrey, const cv::Mat &frameGrey,
     cv::Mat flow;
     cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_MEDIUM)->calc(referenceGrey, warped, flow);
 
-    const int side = Cell * Tile;
+    const int side = TileSide;
     const cv::Size tiles((referenceGrey.cols + side - 1) / side, (referenceGrey.rows + side - 1) / side);
     const std::vector<TileMatch> matches = matchTiles(referenceGrey, warped, reached, flow, tiles, side);
     const double typical = medianAfter(matches);
     const double maxShift = MaxLocalShift * referenceGrey.cols;
-    cv::Mat nodes(tiles.height * Tile, tiles.width * Tile, CV_32FC2, cv::Scalar::all(0));
-    int kept = 0, covered = 0;
+    cv::Mat keptTiles(tiles, CV_8U, cv::Scalar(0));
+    int covered = 0;
     for (int ty = 0; ty < tiles.height; ++ty)
         for (int tx = 0; tx < tiles.width; ++tx) {
             const TileMatch &match = matches[std::size_t(ty * tiles.width + tx)];
             if (match.covered < 0.9)
                 continue;
             ++covered;
-            if (match.after > match.before || match.after > ResidualSpread * typical + ResidualFloor
-                || std::hypot(match.flow.x, match.flow.y) > maxShift)
-                continue;
-            ++kept;
-            for (int i = 0; i < Tile; ++i)
-                for (int j = 0; j < Tile; ++j) {
-                    const cv::Rect cell = cv::Rect((tx * Tile + j) * Cell, (ty * Tile + i) * Cell, Cell, Cell)
-                                          & cv::Rect(0, 0, flow.cols, flow.rows);
-                    const cv::Scalar mean = cv::mean(flow(cell));
-                    nodes.at<cv::Point2f>(ty * Tile + i, tx * Tile + j) = {float(mean[0]), float(mean[1])};
-                }
+            const bool matched = match.after <= match.before
+                                 && (match.after <= ResidualSpread * typical + ResidualFloor || match.after <= ClearGain * match.before)
+                                 && std::hypot(match.flow.x, match.flow.y) <= maxShift;
+            keptTiles.at<uchar>(ty, tx) = matched ? 255 : 0;
         }
+    cv::Mat field = maskedFlow(flow, keptTiles, side);
+    if (const cv::Mat folded = foldedTiles(field, tiles, side); cv::countNonZero(folded) > 0) {
+        keptTiles.setTo(0, folded);
+        field = maskedFlow(flow, keptTiles, side);
+    }
     Refinement refinement;
+    const int kept = cv::countNonZero(keptTiles);
     if (kept == 0)
-        return refinement;
-    nodes = smoothed(nodes);
-    if (!unfold(nodes))
         return refinement;
     refinement.tiles = double(kept) / covered;
     refinement.area = double(kept) / tiles.area();
-    // Nodes at the cells' centres, in full reference pixels.
-    const auto full = [&](double reduced, double s) { return (reduced + 0.5) * s - 0.5; };
-    refinement.field = LocalField(QSize(nodes.cols, nodes.rows), QPointF(full(Cell / 2.0 - 0.5, scale.x), full(Cell / 2.0 - 0.5, scale.y)),
-                                  QPointF(Cell * scale.x, Cell * scale.y));
+    // Padded to whole blocks, so each node averages exactly its own.
+    cv::copyMakeBorder(field, field, 0, (NodeStep - field.rows % NodeStep) % NodeStep, 0,
+                       (NodeStep - field.cols % NodeStep) % NodeStep, cv::BORDER_REPLICATE);
+    cv::Mat nodes;
+    cv::resize(field, nodes, cv::Size(field.cols / NodeStep, field.rows / NodeStep), 0, 0, cv::INTER_AREA);
+    // Node (i, j) stands for the block of reduced pixels it averages, at the block's centre.
+    const auto full = [](double reduced, double s) { return (reduced + 0.5) * s - 0.5; };
+    const double centre = (NodeStep - 1) / 2.0;
+    refinement.field = LocalField(QSize(nodes.cols, nodes.rows), QPointF(full(centre, scale.x), full(centre, scale.y)),
+                                  QPointF(NodeStep * scale.x, NodeStep * scale.y));
     for (int i = 0; i < nodes.rows; ++i)
         for (int j = 0; j < nodes.cols; ++j) {
             const cv::Point2f node = nodes.at<cv::Point2f>(i, j);
