@@ -21,11 +21,19 @@ constexpr double MaxLocalShift = 0.03;
 constexpr double ResidualSpread = 2.0;
 constexpr double ResidualFloor = 2.0;
 constexpr double ClearGain = 0.5;
+// A scene's flow is nearly the same across a tile but where a layer's edge crosses it; a mover's
+// or an occlusion's, matched to whatever looks alike, scatters.
+constexpr double MaxFlowSpread = 1.5;
+// A kept tile needs this many kept neighbours whose flow is within MaxNeighbourGap of its own: a
+// layer or a lens moves many tiles alike, a chance match moves one.
+constexpr int MinAgreeing = 3;
+constexpr double MaxNeighbourGap = 2.0;
 
 struct TileMatch {
     double before = 0; // mean absolute grey difference under the global fit
     double after = 0;  // under the flow
     cv::Point2d flow;  // mean flow
+    double spread = 0; // the flow's standard deviation, both axes together
     double covered = 0; // share of the tile the frame reaches
 };
 
@@ -51,8 +59,10 @@ std::vector<TileMatch> matchTiles(const cv::Mat &reference, const cv::Mat &warpe
             match.covered = count / rect.area();
             match.before = cv::sum(before(rect) & mask)[0] / count;
             match.after = cv::sum(after(rect) & mask)[0] / count;
-            const cv::Scalar mean = cv::mean(flow(rect), mask);
+            cv::Scalar mean, deviation;
+            cv::meanStdDev(flow(rect), mean, deviation, mask);
             match.flow = {mean[0], mean[1]};
+            match.spread = std::hypot(deviation[0], deviation[1]);
         }
     return matches;
 }
@@ -68,6 +78,27 @@ double medianAfter(const std::vector<TileMatch> &matches)
     auto middle = residuals.begin() + std::ptrdiff_t(residuals.size() / 2);
     std::nth_element(residuals.begin(), middle, residuals.end());
     return *middle;
+}
+
+// The kept tiles that enough of their kept neighbours agree with.
+cv::Mat agreedTiles(const cv::Mat &kept, const std::vector<TileMatch> &matches)
+{
+    cv::Mat agreed(kept.size(), CV_8U, cv::Scalar(0));
+    const auto flowAt = [&](int ty, int tx) { return matches[std::size_t(ty * kept.cols + tx)].flow; };
+    for (int ty = 0; ty < kept.rows; ++ty)
+        for (int tx = 0; tx < kept.cols; ++tx) {
+            if (!kept.at<uchar>(ty, tx))
+                continue;
+            int agreeing = 0;
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const int y = ty + dy, x = tx + dx;
+                    if ((dx || dy) && y >= 0 && x >= 0 && y < kept.rows && x < kept.cols && kept.at<uchar>(y, x))
+                        agreeing += cv::norm(flowAt(y, x) - flowAt(ty, tx)) <= MaxNeighbourGap;
+                }
+            agreed.at<uchar>(ty, tx) = agreeing >= MinAgreeing ? 255 : 0;
+        }
+    return agreed;
 }
 
 // The kept tiles' flow, zero elsewhere, blurred a little so a dropped tile does not end in a
@@ -130,11 +161,12 @@ Refinement refineLocally(const cv::Mat &referenceGrey, const cv::Mat &frameGrey,
             if (match.covered < 0.9)
                 continue;
             ++covered;
-            const bool matched = match.after <= match.before
+            const bool matched = match.after <= match.before && match.spread <= MaxFlowSpread
                                  && (match.after <= ResidualSpread * typical + ResidualFloor || match.after <= ClearGain * match.before)
                                  && std::hypot(match.flow.x, match.flow.y) <= maxShift;
             keptTiles.at<uchar>(ty, tx) = matched ? 255 : 0;
         }
+    keptTiles = agreedTiles(keptTiles, matches);
     cv::Mat field = maskedFlow(flow, keptTiles, side);
     if (const cv::Mat folded = foldedTiles(field, tiles, side); cv::countNonZero(folded) > 0) {
         keptTiles.setTo(0, folded);
