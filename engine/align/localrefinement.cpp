@@ -28,6 +28,13 @@ constexpr double MaxFlowSpread = 1.5;
 // layer or a lens moves many tiles alike, a chance match moves one.
 constexpr int MinAgreeing = 3;
 constexpr double MaxNeighbourGap = 2.0;
+// A tile whose flow matches about as well as the global fit tells nothing either way: it takes the
+// flow of the kept tiles around it. One that matches clearly worse, or scatters, is dropped.
+constexpr double NeutralMargin = 1.25;
+enum TileClass : uchar { Dropped = 0, Neutral = 128, Kept = 255 };
+// How far, in tiles, kept tiles lend their flow to neutral ones, and the least weight of them.
+constexpr double FillReach = 1.5;
+constexpr float MinFillWeight = 0.1f;
 
 struct TileMatch {
     double before = 0; // mean absolute grey difference under the global fit
@@ -80,37 +87,63 @@ double medianAfter(const std::vector<TileMatch> &matches)
     return *middle;
 }
 
-// The kept tiles that enough of their kept neighbours agree with.
+// The tiles as classed, but a kept tile that too few of its kept neighbours agree with is dropped.
 cv::Mat agreedTiles(const cv::Mat &kept, const std::vector<TileMatch> &matches)
 {
     cv::Mat agreed(kept.size(), CV_8U, cv::Scalar(0));
     const auto flowAt = [&](int ty, int tx) { return matches[std::size_t(ty * kept.cols + tx)].flow; };
     for (int ty = 0; ty < kept.rows; ++ty)
         for (int tx = 0; tx < kept.cols; ++tx) {
-            if (!kept.at<uchar>(ty, tx))
+            agreed.at<uchar>(ty, tx) = kept.at<uchar>(ty, tx);
+            if (kept.at<uchar>(ty, tx) != Kept)
                 continue;
             int agreeing = 0;
             for (int dy = -1; dy <= 1; ++dy)
                 for (int dx = -1; dx <= 1; ++dx) {
                     const int y = ty + dy, x = tx + dx;
-                    if ((dx || dy) && y >= 0 && x >= 0 && y < kept.rows && x < kept.cols && kept.at<uchar>(y, x))
+                    if ((dx || dy) && y >= 0 && x >= 0 && y < kept.rows && x < kept.cols && kept.at<uchar>(y, x) == Kept)
                         agreeing += cv::norm(flowAt(y, x) - flowAt(ty, tx)) <= MaxNeighbourGap;
                 }
-            agreed.at<uchar>(ty, tx) = agreeing >= MinAgreeing ? 255 : 0;
+            agreed.at<uchar>(ty, tx) = agreeing >= MinAgreeing ? Kept : Dropped;
         }
     return agreed;
 }
 
-// The kept tiles' flow, zero elsewhere, blurred a little so a dropped tile does not end in a
-// step a resampling kernel would ring on.
-cv::Mat maskedFlow(const cv::Mat &flow, const cv::Mat &keptTiles, int side)
+// A dropped tile's flow from the kept ones around it, weighted by distance (normalised
+// convolution): what the scene does there, as far as its neighbours tell. Far from any, none.
+cv::Mat filledTiles(const cv::Mat &keptTiles, const std::vector<TileMatch> &matches)
 {
-    cv::Mat mask;
-    cv::resize(keptTiles, mask, cv::Size(keptTiles.cols * side, keptTiles.rows * side), 0, 0, cv::INTER_NEAREST);
-    cv::Mat masked(flow.size(), flow.type(), cv::Scalar::all(0));
-    flow.copyTo(masked, mask(cv::Rect(0, 0, flow.cols, flow.rows)));
-    cv::GaussianBlur(masked, masked, cv::Size(), FieldBlur);
-    return masked;
+    cv::Mat flow(keptTiles.size(), CV_32FC2, cv::Scalar::all(0)), weight(keptTiles.size(), CV_32F, cv::Scalar(0));
+    for (int ty = 0; ty < keptTiles.rows; ++ty)
+        for (int tx = 0; tx < keptTiles.cols; ++tx)
+            if (keptTiles.at<uchar>(ty, tx) == Kept) {
+                const cv::Point2d f = matches[std::size_t(ty * keptTiles.cols + tx)].flow;
+                flow.at<cv::Point2f>(ty, tx) = cv::Point2f(float(f.x), float(f.y));
+                weight.at<float>(ty, tx) = 1;
+            }
+    cv::GaussianBlur(flow, flow, cv::Size(), FillReach, 0, cv::BORDER_CONSTANT);
+    cv::GaussianBlur(weight, weight, cv::Size(), FillReach, 0, cv::BORDER_CONSTANT);
+    for (int ty = 0; ty < flow.rows; ++ty)
+        for (int tx = 0; tx < flow.cols; ++tx) {
+            const float w = weight.at<float>(ty, tx);
+            const bool fills = keptTiles.at<uchar>(ty, tx) == Neutral && w > MinFillWeight;
+            flow.at<cv::Point2f>(ty, tx) = fills ? flow.at<cv::Point2f>(ty, tx) / w : cv::Point2f();
+        }
+    return flow;
+}
+
+// The kept tiles' own flow, the neutral ones' filled in from their neighbours, none on dropped
+// ones; blurred a little so a tile's edge does not end in a step a resampling kernel would ring on.
+cv::Mat fieldFlow(const cv::Mat &flow, const cv::Mat &keptTiles, const std::vector<TileMatch> &matches, int side)
+{
+    const cv::Size padded(keptTiles.cols * side, keptTiles.rows * side);
+    cv::Mat mask, field;
+    cv::resize(keptTiles == Kept, mask, padded, 0, 0, cv::INTER_NEAREST);
+    cv::resize(filledTiles(keptTiles, matches), field, padded, 0, 0, cv::INTER_NEAREST);
+    field = field(cv::Rect(0, 0, flow.cols, flow.rows)).clone();
+    flow.copyTo(field, mask(cv::Rect(0, 0, flow.cols, flow.rows)));
+    cv::GaussianBlur(field, field, cv::Size(), FieldBlur);
+    return field;
 }
 
 // Tiles where p + field(p) turns most of the tile over (a negative Jacobian determinant): a flow
@@ -161,19 +194,20 @@ Refinement refineLocally(const cv::Mat &referenceGrey, const cv::Mat &frameGrey,
             if (match.covered < 0.9)
                 continue;
             ++covered;
-            const bool matched = match.after <= match.before && match.spread <= MaxFlowSpread
-                                 && (match.after <= ResidualSpread * typical + ResidualFloor || match.after <= ClearGain * match.before)
-                                 && std::hypot(match.flow.x, match.flow.y) <= maxShift;
-            keptTiles.at<uchar>(ty, tx) = matched ? 255 : 0;
+            const bool coherent = match.spread <= MaxFlowSpread && std::hypot(match.flow.x, match.flow.y) <= maxShift;
+            const bool matched = coherent && match.after <= match.before
+                                 && (match.after <= ResidualSpread * typical + ResidualFloor || match.after <= ClearGain * match.before);
+            const bool neutral = coherent && match.after <= NeutralMargin * match.before;
+            keptTiles.at<uchar>(ty, tx) = matched ? Kept : neutral ? Neutral : Dropped;
         }
     keptTiles = agreedTiles(keptTiles, matches);
-    cv::Mat field = maskedFlow(flow, keptTiles, side);
+    cv::Mat field = fieldFlow(flow, keptTiles, matches, side);
     if (const cv::Mat folded = foldedTiles(field, tiles, side); cv::countNonZero(folded) > 0) {
-        keptTiles.setTo(0, folded);
-        field = maskedFlow(flow, keptTiles, side);
+        keptTiles.setTo(Dropped, folded);
+        field = fieldFlow(flow, keptTiles, matches, side);
     }
     Refinement refinement;
-    const int kept = cv::countNonZero(keptTiles);
+    const int kept = cv::countNonZero(keptTiles == Kept);
     if (kept == 0)
         return refinement;
     refinement.tiles = double(kept) / covered;
