@@ -154,8 +154,8 @@ void TestStackModes::clippingBeyondSixtyFourBits()
     std::uint8_t out[2] = {};
     sigmaClippedMeanRow(samples.data(), 2, n, DefaultKappaHundredths, out, 2);
     const StackOptions sigma{StackMode::SigmaClippedMean, DefaultKappaHundredths};
-    QCOMPARE(out[0], referenceStack(sigma, first));
-    QCOMPARE(out[1], referenceStack(sigma, second));
+    QCOMPARE(int(out[0]), referenceStack(sigma, first));
+    QCOMPARE(int(out[1]), referenceStack(sigma, second));
 }
 
 void TestStackModes::coveredSamplesAlone_data()
