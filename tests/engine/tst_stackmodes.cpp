@@ -93,6 +93,8 @@ private slots:
     void modesMatchTheirDefinitions_data();
     void modesMatchTheirDefinitions();
     void clippingBeyondSixtyFourBits();
+    void clippingSixteenBitRows_data();
+    void clippingSixteenBitRows();
     void coveredSamplesAlone_data();
     void coveredSamplesAlone();
 };
@@ -156,6 +158,54 @@ void TestStackModes::clippingBeyondSixtyFourBits()
     const StackOptions sigma{StackMode::SigmaClippedMean, DefaultKappaHundredths};
     QCOMPARE(int(out[0]), referenceStack(sigma, first));
     QCOMPARE(int(out[1]), referenceStack(sigma, second));
+}
+
+void TestStackModes::clippingSixteenBitRows_data()
+{
+    QTest::addColumn<int>("kappa");
+    QTest::addColumn<int>("n");
+    QTest::addColumn<int>("lowest");
+    QTest::addColumn<bool>("extremes");
+    for (const int kappa : {100, 250, 1000}) {
+        for (const int n : {2, 3, 10, 20, 64, 65, 200})
+            QTest::addRow("kappa %d, %d samples", kappa, n) << kappa << n << 0 << false;
+        QTest::addRow("kappa %d, 200 samples of 0 and 65535", kappa) << kappa << 200 << 0 << true;
+    }
+    // Either side of 64-bit totals, and past 32-bit sums; 0 and 65535 give the largest products.
+    QTest::newRow("kappa 1000, 46340 samples of 0 and 65535") << 1000 << 46340 << 0 << true;
+    QTest::newRow("kappa 1000, 46341 samples of 0 and 65535") << 1000 << 46341 << 0 << true;
+    QTest::newRow("kappa 250, 80000 samples near the top") << 250 << 80000 << 64000 << false;
+}
+
+// 16-bit rows against the definition: per pixel a level from `lowest` up with noise and one
+// outlier in ten, or only 0 and 65535. 300 pixels cross the kernel's blocks of 256.
+void TestStackModes::clippingSixteenBitRows()
+{
+    QFETCH(int, kappa);
+    QFETCH(int, n);
+    QFETCH(int, lowest);
+    QFETCH(bool, extremes);
+    const std::size_t count = n > 1000 ? 3 : 300, stride = count + 5;
+    std::mt19937 random(std::uint32_t(n * 3 + kappa));
+    std::uniform_int_distribution<int> any(0, 65535), levels(lowest, 65535), noise(-1500, 1500), odds(0, 9);
+    std::vector<std::uint16_t> samples(std::size_t(n) * stride);
+    std::vector<std::vector<int>> pixels(count);
+    for (std::size_t x = 0; x < stride; ++x) {
+        const int level = levels(random);
+        for (int i = 0; i < n; ++i) {
+            const int v = extremes ? (odds(random) < 5 ? 65535 : 0)
+                          : odds(random) == 0 ? any(random)
+                                              : std::clamp(level + noise(random), 0, 65535);
+            samples[std::size_t(i) * stride + x] = std::uint16_t(v);
+            if (x < count)
+                pixels[x].push_back(v);
+        }
+    }
+    std::vector<std::uint16_t> out(count);
+    sigmaClippedMeanRow(samples.data(), stride, n, kappa, out.data(), count);
+    const StackOptions sigma{StackMode::SigmaClippedMean, kappa};
+    for (std::size_t x = 0; x < count; ++x)
+        QVERIFY2(out[x] == referenceStack(sigma, pixels[x]), qPrintable(QStringLiteral("pixel %1").arg(x)));
 }
 
 void TestStackModes::coveredSamplesAlone_data()
