@@ -328,10 +328,18 @@ template <class T, int L>
 // ---- Entry points, one per instruction set, each compiling the templates above for itself
 
 struct Baseline {
+    static constexpr int bytes = 16;
+
     template <class T, int N>
     static void network(const T *first, std::size_t stride, T *out, std::size_t count)
     {
-        networkRow<N, Vec<T, 16>>(first, stride, out, count);
+        networkRow<N, Vec<T, bytes>>(first, stride, out, count);
+    }
+
+    template <class T>
+    static void radix(const T *first, std::size_t stride, int n, T *out, std::size_t count)
+    {
+        radixRow<T, bytes>(first, stride, n, out, count);
     }
 };
 
@@ -339,34 +347,38 @@ struct Baseline {
 
 // pminuw and pmaxuw: without them GCC builds unsigned 16-bit min/max from several instructions.
 struct Sse41 {
+    static constexpr int bytes = 16;
+
     template <class T, int N>
     [[gnu::target("sse4.1")]] static void network(const T *first, std::size_t stride, T *out,
                                                   std::size_t count)
     {
-        networkRow<N, Vec<T, 16>>(first, stride, out, count);
+        networkRow<N, Vec<T, bytes>>(first, stride, out, count);
     }
 
     template <class T>
     [[gnu::target("sse4.1")]] static void radix(const T *first, std::size_t stride, int n, T *out,
                                                 std::size_t count)
     {
-        radixRow<T, 16>(first, stride, n, out, count);
+        radixRow<T, bytes>(first, stride, n, out, count);
     }
 };
 
 struct Avx2 {
+    static constexpr int bytes = 32;
+
     template <class T, int N>
     [[gnu::target("avx2")]] static void network(const T *first, std::size_t stride, T *out,
                                                 std::size_t count)
     {
-        networkRow<N, Vec<T, 32>>(first, stride, out, count);
+        networkRow<N, Vec<T, bytes>>(first, stride, out, count);
     }
 
     template <class T>
     [[gnu::target("avx2")]] static void radix(const T *first, std::size_t stride, int n, T *out,
                                               std::size_t count)
     {
-        radixRow<T, 32>(first, stride, n, out, count);
+        radixRow<T, bytes>(first, stride, n, out, count);
     }
 };
 
@@ -381,6 +393,22 @@ constexpr std::array<NetworkFn<T>, sizeof...(I)> networkTable(std::index_sequenc
 
 template <class Isa, class T>
 constexpr auto kNetworks = networkTable<Isa, T>(std::make_index_sequence<kMaxNetworkSamples - 1>{});
+
+template <class T>
+using MedianFn = void (*)(const T *, std::size_t, int, T *, std::size_t);
+
+// Whole blocks of Isa's width; a row shorter than one block goes to `shorter`.
+template <class Isa, class T>
+void blockRow(const T *first, std::size_t stride, int n, T *out, std::size_t count,
+              std::type_identity_t<MedianFn<T>> shorter)
+{
+    if (count < static_cast<std::size_t>(Isa::bytes) / sizeof(T))
+        shorter(first, stride, n, out, count);
+    else if (n <= kMaxNetworkSamples)
+        kNetworks<Isa, T>[static_cast<std::size_t>(n - 2)](first, stride, out, count);
+    else
+        Isa::radix(first, stride, n, out, count);
+}
 
 // One pixel by counting: the scalar path, short enough to trust on its own.
 std::uint8_t histogramMedian(const std::uint8_t *sample, std::size_t stride, int n)
@@ -448,15 +476,7 @@ void medianRowScalar(const std::uint16_t *first, std::size_t imageStride, int n,
 void medianRowVec16(const std::uint8_t *first, std::size_t imageStride, int n, std::uint8_t *out,
                     std::size_t count)
 {
-    if (count < 16) {
-        medianRowScalar(first, imageStride, n, out, count);
-        return;
-    }
-    if (n <= kMaxNetworkSamples)
-        kNetworks<Baseline, std::uint8_t>[static_cast<std::size_t>(n - 2)](first, imageStride, out,
-                                                                            count);
-    else
-        radixRow<std::uint8_t, 16>(first, imageStride, n, out, count);
+    blockRow<Baseline>(first, imageStride, n, out, count, medianRowScalar);
 }
 
 #if defined(__x86_64__)
@@ -464,43 +484,19 @@ void medianRowVec16(const std::uint8_t *first, std::size_t imageStride, int n, s
 void medianRowAvx2(const std::uint8_t *first, std::size_t imageStride, int n, std::uint8_t *out,
                    std::size_t count)
 {
-    if (count < 32) {
-        medianRowVec16(first, imageStride, n, out, count);
-        return;
-    }
-    if (n <= kMaxNetworkSamples)
-        kNetworks<Avx2, std::uint8_t>[static_cast<std::size_t>(n - 2)](first, imageStride, out,
-                                                                        count);
-    else
-        Avx2::radix(first, imageStride, n, out, count);
+    blockRow<Avx2>(first, imageStride, n, out, count, medianRowVec16);
 }
 
 void medianRowSse41(const std::uint16_t *first, std::size_t imageStride, int n, std::uint16_t *out,
                     std::size_t count)
 {
-    if (count < 8) {
-        medianRowScalar(first, imageStride, n, out, count);
-        return;
-    }
-    if (n <= kMaxNetworkSamples)
-        kNetworks<Sse41, std::uint16_t>[static_cast<std::size_t>(n - 2)](first, imageStride, out,
-                                                                          count);
-    else
-        Sse41::radix(first, imageStride, n, out, count);
+    blockRow<Sse41>(first, imageStride, n, out, count, medianRowScalar);
 }
 
 void medianRowAvx2(const std::uint16_t *first, std::size_t imageStride, int n, std::uint16_t *out,
                    std::size_t count)
 {
-    if (count < 16) {
-        medianRowSse41(first, imageStride, n, out, count);
-        return;
-    }
-    if (n <= kMaxNetworkSamples)
-        kNetworks<Avx2, std::uint16_t>[static_cast<std::size_t>(n - 2)](first, imageStride, out,
-                                                                         count);
-    else
-        Avx2::radix(first, imageStride, n, out, count);
+    blockRow<Avx2>(first, imageStride, n, out, count, medianRowSse41);
 }
 
 bool avx2Supported()
