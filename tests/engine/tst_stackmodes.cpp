@@ -93,6 +93,8 @@ private slots:
     void modesMatchTheirDefinitions_data();
     void modesMatchTheirDefinitions();
     void clippingBeyondSixtyFourBits();
+    void clippingSixteenBitRows_data();
+    void clippingSixteenBitRows();
     void coveredSamplesAlone_data();
     void coveredSamplesAlone();
 };
@@ -154,8 +156,49 @@ void TestStackModes::clippingBeyondSixtyFourBits()
     std::uint8_t out[2] = {};
     sigmaClippedMeanRow(samples.data(), 2, n, DefaultKappaHundredths, out, 2);
     const StackOptions sigma{StackMode::SigmaClippedMean, DefaultKappaHundredths};
-    QCOMPARE(out[0], referenceStack(sigma, first));
-    QCOMPARE(out[1], referenceStack(sigma, second));
+    QCOMPARE(int(out[0]), referenceStack(sigma, first));
+    QCOMPARE(int(out[1]), referenceStack(sigma, second));
+}
+
+void TestStackModes::clippingSixteenBitRows_data()
+{
+    QTest::addColumn<int>("kappa");
+    QTest::addColumn<int>("n");
+    QTest::addColumn<int>("lowest"); // the least level; -1 for only 0 and 65535
+    for (const int kappa : {100, 250, 1000}) {
+        for (const int n : {2, 3, 10, 20, 64, 65, 200})
+            QTest::addRow("kappa %d, %d samples", kappa, n) << kappa << n << 0;
+        QTest::addRow("kappa %d, 200 samples of 0 and 65535", kappa) << kappa << 200 << -1;
+    }
+    // 0 and 65535 give the largest products: either side of 64-bit totals, then past 32-bit sums.
+    for (const int n : {46340, 46341})
+        QTest::addRow("kappa 1000, %d samples of 0 and 65535", n) << 1000 << n << -1;
+    QTest::newRow("kappa 250, 80000 samples near the top") << 250 << 80000 << 64000;
+}
+
+// Per pixel a level with noise and one outlier in ten. 300 pixels cross the blocks of 256.
+void TestStackModes::clippingSixteenBitRows()
+{
+    QFETCH(int, kappa);
+    QFETCH(int, n);
+    QFETCH(int, lowest);
+    const std::size_t count = n > 1000 ? 3 : 300;
+    std::mt19937 random(std::uint32_t(n * 3 + kappa));
+    std::uniform_int_distribution<int> any(0, 65535), levels(std::max(lowest, 0), 65535), noise(-1500, 1500), odds(0, 9);
+    std::vector<std::uint16_t> samples(std::size_t(n) * count);
+    std::vector<std::vector<int>> pixels(count);
+    for (std::size_t x = 0; x < count; ++x)
+        for (int i = 0, level = levels(random); i < n; ++i) {
+            const int v = lowest < 0           ? (odds(random) < 5 ? 65535 : 0)
+                          : odds(random) == 0 ? any(random)
+                                              : std::clamp(level + noise(random), 0, 65535);
+            samples[std::size_t(i) * count + x] = std::uint16_t(v);
+            pixels[x].push_back(v);
+        }
+    std::vector<std::uint16_t> out(count);
+    sigmaClippedMeanRow(samples.data(), count, n, kappa, out.data(), count);
+    for (std::size_t x = 0; x < count; ++x)
+        QCOMPARE(int(out[x]), referenceStack({StackMode::SigmaClippedMean, kappa}, pixels[x]));
 }
 
 void TestStackModes::coveredSamplesAlone_data()
