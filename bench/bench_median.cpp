@@ -1,8 +1,8 @@
 // The median phase alone, on one channel of a burst of n frames: the fast kernel beside a
 // streaming read of the same planes (the memory floor) and beside the exchange sort it
 // replaces. "MP/s" counts output pixels, so all rows for one n compare directly.
-// Single-threaded. Samples are uniform random bytes, which leaves the exchange sort's branches
-// unpredictable. Run a Release build.
+// Single-threaded. Samples are uniform random bytes or 16-bit values, which leaves the exchange
+// sort's branches unpredictable. Run a Release build.
 
 #include "engine/stack/mediankernel.h"
 #include "engine/stack/mediankernel_paths.h"
@@ -25,49 +25,65 @@ constexpr std::size_t kHeight = 3000;
 constexpr std::size_t kReferenceWidth = 1000; // 1 megapixel: the exchange sort is slow
 constexpr std::size_t kReferenceHeight = 1000;
 
-// n planes of width x height bytes, one after another. Only the latest stack is kept: 50
-// frames of 12 megapixels are already 600 MB.
-const std::uint8_t *stackOf(int n, std::size_t pixels)
+template <class T>
+std::vector<T> &heldSamples()
 {
-    static std::vector<std::uint8_t> buffer;
-    static int stackN = 0;
-    static std::size_t stackPixels = 0;
-    if (n != stackN || pixels != stackPixels) {
+    static std::vector<T> samples;
+    return samples;
+}
+
+struct HeldStack {
+    int n = 0;
+    std::size_t pixels = 0;
+    std::size_t sampleSize = 0;
+};
+
+// n planes of width x height samples, one after another. Only the latest stack is kept, at
+// either depth: 50 frames of 12 megapixels are already 600 MB.
+template <class T>
+const T *stackOf(int n, std::size_t pixels)
+{
+    static HeldStack held;
+    std::vector<T> &buffer = heldSamples<T>();
+    if (n != held.n || pixels != held.pixels || sizeof(T) != held.sampleSize) {
+        heldSamples<std::uint8_t>() = {};
+        heldSamples<std::uint16_t>() = {};
         buffer.assign(static_cast<std::size_t>(n) * pixels, 0);
         std::uint64_t state = 0x9e3779b97f4a7c15u ^ static_cast<std::uint64_t>(n);
-        for (auto &byte : buffer) {
+        for (auto &sample : buffer) {
             state ^= state << 13;
             state ^= state >> 7;
             state ^= state << 17;
-            byte = static_cast<std::uint8_t>(state >> 24);
+            sample = static_cast<T>(state >> 24);
         }
-        stackN = n;
-        stackPixels = pixels;
+        held = {n, pixels, sizeof(T)};
     }
     return buffer.data();
 }
 
-void reportPixels(benchmark::State &state, std::size_t pixels, int n)
+void reportPixels(benchmark::State &state, std::size_t pixels, int n, std::size_t sampleSize = 1)
 {
     state.counters["MP/s"] = benchmark::Counter(static_cast<double>(pixels) / 1e6,
                                                 benchmark::Counter::kIsIterationInvariantRate);
-    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(pixels) * n);
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(pixels * sampleSize) * n);
 }
 
-using RowFn = void (*)(const std::uint8_t *, std::size_t, int, std::uint8_t *, std::size_t);
+template <class T>
+using RowFn = void (*)(const T *, std::size_t, int, T *, std::size_t);
 
-void medianPhase(benchmark::State &state, RowFn row, int n, std::size_t width, std::size_t height)
+template <class T>
+void medianPhase(benchmark::State &state, RowFn<T> row, int n, std::size_t width, std::size_t height)
 {
     const std::size_t pixels = width * height;
-    const std::uint8_t *planes = stackOf(n, pixels);
-    std::vector<std::uint8_t> out(pixels);
+    const T *planes = stackOf<T>(n, pixels);
+    std::vector<T> out(pixels);
     for (auto _ : state) {
         for (std::size_t y = 0; y < height; ++y)
             row(planes + y * width, pixels, n, out.data() + y * width, width);
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
-    reportPixels(state, pixels, n);
+    reportPixels(state, pixels, n, sizeof(T));
 }
 
 // Touches every sample byte once, in address order.
@@ -75,7 +91,7 @@ void streamingRead(benchmark::State &state, int n)
 {
     const std::size_t pixels = kWidth * kHeight;
     const std::size_t bytes = static_cast<std::size_t>(n) * pixels;
-    const std::uint8_t *planes = stackOf(n, pixels);
+    const std::uint8_t *planes = stackOf<std::uint8_t>(n, pixels);
     for (auto _ : state) {
         std::uint64_t sum = 0;
 #if defined(__x86_64__)
@@ -106,19 +122,32 @@ void streamingRead(benchmark::State &state, int n)
 const bool registered = [] {
     for (int n : {3, 5, 10, 20, 50}) {
         const std::string suffix = "/n:" + std::to_string(n);
-        benchmark::RegisterBenchmark(("median_12MP" + suffix).c_str(), medianPhase, static_cast<RowFn>(medianRow), n,
-                                     kWidth, kHeight)
+        benchmark::RegisterBenchmark(("median_12MP" + suffix).c_str(), medianPhase<std::uint8_t>,
+                                     RowFn<std::uint8_t>{medianRow}, n, kWidth, kHeight)
             ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("median_vec16_12MP" + suffix).c_str(), medianPhase,
-                                     medianRowVec16, n, kWidth, kHeight)
+        benchmark::RegisterBenchmark(("median_vec16_12MP" + suffix).c_str(),
+                                     medianPhase<std::uint8_t>, medianRowVec16, n, kWidth, kHeight)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark(("streaming_read_12MP" + suffix).c_str(), streamingRead, n)
             ->Unit(benchmark::kMillisecond);
+        if (n != 10 && n != 20)
+            continue;
+        // 16 bits a sample: half the pixels per vector, so about half the 8-bit figure.
+        benchmark::RegisterBenchmark(("median16_12MP" + suffix).c_str(),
+                                     medianPhase<std::uint16_t>, RowFn<std::uint16_t>{medianRow}, n, kWidth, kHeight)
+            ->Unit(benchmark::kMillisecond);
+#if defined(__x86_64__)
+        if (sse41Supported())
+            benchmark::RegisterBenchmark(("median16_sse41_12MP" + suffix).c_str(),
+                                         medianPhase<std::uint16_t>, medianRowSse41, n, kWidth,
+                                         kHeight)
+                ->Unit(benchmark::kMillisecond);
+#endif
     }
     for (int n : {3, 5, 10, 20})
         benchmark::RegisterBenchmark(("exchange_sort_1MP/n:" + std::to_string(n)).c_str(),
-                                     medianPhase, referenceMedianRow, n, kReferenceWidth,
-                                     kReferenceHeight)
+                                     medianPhase<std::uint8_t>, RowFn<std::uint8_t>{referenceMedianRow}, n,
+                                     kReferenceWidth, kReferenceHeight)
             ->Unit(benchmark::kMillisecond);
     return true;
 }();

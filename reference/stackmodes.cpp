@@ -9,14 +9,14 @@ namespace {
 
 __extension__ typedef __int128 Exact;
 
-std::uint8_t meanOf(const std::vector<int> &samples)
+int meanOf(const std::vector<int> &samples)
 {
     const Exact k = Exact(samples.size());
     const Exact sum = std::accumulate(samples.begin(), samples.end(), Exact(0));
-    return std::uint8_t((2 * sum + k) / (2 * k));
+    return int((2 * sum + k) / (2 * k));
 }
 
-std::uint8_t sigmaClipped(std::vector<int> samples, int p)
+int sigmaClipped(std::vector<int> samples, int p)
 {
     for (int round = 0; round < 10; ++round) {
         const Exact n = Exact(samples.size());
@@ -40,20 +40,20 @@ std::uint8_t sigmaClipped(std::vector<int> samples, int p)
 
 } // namespace
 
-std::uint8_t referenceStack(const StackOptions &options, std::vector<int> samples)
+int referenceStack(const StackOptions &options, std::vector<int> samples)
 {
     switch (options.mode) {
     case StackMode::Median:
-        return samples.size() == 1 ? std::uint8_t(samples[0])
+        return samples.size() == 1 ? samples[0]
                                    : exchangeSortMedian(std::vector<double>(samples.begin(), samples.end()));
     case StackMode::Mean:
         return meanOf(samples);
     case StackMode::SigmaClippedMean:
         return sigmaClipped(std::move(samples), options.kappaHundredths);
     case StackMode::Minimum:
-        return std::uint8_t(*std::min_element(samples.begin(), samples.end()));
+        return *std::min_element(samples.begin(), samples.end());
     case StackMode::Maximum:
-        return std::uint8_t(*std::max_element(samples.begin(), samples.end()));
+        return *std::max_element(samples.begin(), samples.end());
     }
     return 0;
 }

@@ -5,11 +5,14 @@
 #include <array>
 #include <cassert>
 #include <cstring>
+#include <limits>
+#include <type_traits>
 #include <utility>
 
 // The median phase reads every sample once, so the kernel aims at memory speed. It works on a
-// block of pixels at a time with byte-wide min/max, written with GCC vector extensions so that
-// one template serves 16 lanes (SSE2) and 32 lanes (AVX2). Everything that touches a vector is
+// block of pixels at a time with lane-wide min/max, written with GCC vector extensions so that
+// one template serves bytes and 16-bit samples, 16 bytes (SSE2, or SSE4.1 for the unsigned
+// 16-bit min/max) and 32 bytes (AVX2) at a time. Everything that touches a vector is
 // always_inline: it is then compiled with the instruction set of the entry point it lands in,
 // which is what lets a baseline template run as AVX2 inside a target("avx2") function.
 
@@ -20,28 +23,35 @@ namespace {
 // more of code per instruction set, for stacks deeper than a burst usually is.
 constexpr int kMaxNetworkSamples = 64;
 
+// L bytes of T: L / sizeof(T) lanes.
+template <class T, int L>
+using Vec [[gnu::vector_size(L)]] = T;
+
 template <int L>
-struct Lanes {
-    typedef std::uint8_t Bytes __attribute__((vector_size(L)));
-    typedef std::int16_t HalfWords __attribute__((vector_size(L))); // L / 2 lanes
-};
+using HalfWords = Vec<std::int16_t, L>;
+
+template <class V>
+using LaneOf = std::remove_cvref_t<decltype(std::declval<V>()[0])>;
 
 // How far ahead along each image's row to prefetch. The hardware prefetcher loses track of
 // dozens of interleaved streams, and the loads of a big network come late in each block.
 // Prefetches never fault, so running past the planes' end is harmless.
-constexpr std::size_t kPrefetchAhead = 256;
+constexpr std::size_t kPrefetchAhead = 256; // bytes
 
-[[gnu::always_inline]] inline void prefetchAhead(const std::uint8_t *first, std::size_t stride,
-                                                 int n)
+template <class T>
+[[gnu::always_inline]] inline void prefetchAhead(const T *first, std::size_t stride, int n)
 {
     for (int i = 0; i < n; ++i)
-        __builtin_prefetch(first + static_cast<std::size_t>(i) * stride + kPrefetchAhead);
+        __builtin_prefetch(
+            reinterpret_cast<const char *>(first + static_cast<std::size_t>(i) * stride) +
+            kPrefetchAhead);
 }
 
-using RowFn = void (*)(const std::uint8_t *, std::size_t, std::uint8_t *, std::size_t);
+template <class T>
+using NetworkFn = void (*)(const T *, std::size_t, T *, std::size_t);
 
-template <class V>
-[[gnu::always_inline]] inline void loadSample(V &v, const std::uint8_t *p)
+template <class V, class T>
+[[gnu::always_inline]] inline void loadSample(V &v, const T *p)
 {
     std::memcpy(&v, p, sizeof v);
 }
@@ -156,7 +166,7 @@ constexpr auto kNetwork = [] {
 }();
 
 template <Comparator C, class V>
-[[gnu::always_inline]] inline void compareExchange(V *wire, const std::uint8_t *first,
+[[gnu::always_inline]] inline void compareExchange(V *wire, const LaneOf<V> *first,
                                                    std::size_t stride)
 {
     if constexpr (C.loadLo)
@@ -174,8 +184,8 @@ template <Comparator C, class V>
 // Fully unrolled, so the wires can live in registers. The comparators run in list order from
 // a braced list rather than a fold expression, which Clang caps at 256 terms.
 template <int N, class V, std::size_t... C>
-[[gnu::always_inline]] inline void networkBlock(const std::uint8_t *first, std::size_t stride,
-                                                std::uint8_t *out, std::index_sequence<C...>)
+[[gnu::always_inline]] inline void networkBlock(const LaneOf<V> *first, std::size_t stride,
+                                                LaneOf<V> *out, std::index_sequence<C...>)
 {
     prefetchAhead(first, stride, N);
     V wire[N];
@@ -189,32 +199,16 @@ template <int N, class V, std::size_t... C>
 // A short last block is redone flush with the row's end, overlapping the one before; the row
 // must hold at least one block.
 template <int N, class V>
-[[gnu::always_inline]] inline void networkRow(const std::uint8_t *first, std::size_t stride,
-                                              std::uint8_t *out, std::size_t count)
+[[gnu::always_inline]] inline void networkRow(const LaneOf<V> *first, std::size_t stride,
+                                              LaneOf<V> *out, std::size_t count)
 {
-    constexpr std::size_t lanes = sizeof(V);
+    constexpr std::size_t lanes = sizeof(V) / sizeof(LaneOf<V>);
     for (std::size_t p = 0; p < count; p += lanes) {
         const std::size_t at = std::min(p, count - lanes);
         networkBlock<N, V>(first + at, stride, out + at,
                            std::make_index_sequence<kNetwork<N>.size()>{});
     }
 }
-
-template <int N>
-void networkRowVec16(const std::uint8_t *first, std::size_t stride, std::uint8_t *out,
-                     std::size_t count)
-{
-    networkRow<N, Lanes<16>::Bytes>(first, stride, out, count);
-}
-
-// Tables indexed by n - 2.
-template <std::size_t... I>
-constexpr std::array<RowFn, sizeof...(I)> vec16Networks(std::index_sequence<I...>)
-{
-    return {&networkRowVec16<static_cast<int>(I) + 2>...};
-}
-
-constexpr auto kVec16Networks = vec16Networks(std::make_index_sequence<kMaxNetworkSamples - 1>{});
 
 // ---- Radix selection
 
@@ -223,19 +217,24 @@ constexpr auto kVec16Networks = vec16Networks(std::make_index_sequence<kMaxNetwo
 // has that bit; if not, all of them rank above it and the rank drops by their count.
 // Byte counters take 255 samples at a time and spill into 16-bit totals (n <= 32767). The
 // totals hold the even and the odd bytes of each 16-bit lane apart: widening is then a mask
-// and a shift, where a whole-vector widening would be compiled lane by lane.
-template <int L>
+// and a shift, where a whole-vector widening would be compiled lane by lane. A 16-bit sample's
+// lane is its own counter, so at 16 bits a run is the whole stack and only the even fields
+// are used.
+template <class T, int L>
 struct RadixPick {
-    using V = typename Lanes<L>::Bytes;
-    using H = typename Lanes<L>::HalfWords;
+    using V = Vec<T, L>;
+    using H = HalfWords<L>;
 
     V value = {};
     H evenRank = {};
     H oddRank = {};
     H evenCount = {};
     H oddCount = {};
-    V part = {}; // byte counts of the current run of up to 255 samples
+    V part = {}; // counts of the current run of samples
 };
+
+template <class T>
+constexpr int kRunLength = sizeof(T) == 1 ? 255 : 32767;
 
 template <class P>
 [[gnu::always_inline]] inline void startPick(P &pick, int rank)
@@ -248,41 +247,48 @@ template <class P>
 [[gnu::always_inline]] inline void spillCount(P &pick)
 {
     const auto words = __builtin_bit_cast(typename P::H, pick.part);
-    pick.evenCount += words & 0xff;
-    pick.oddCount += (words >> 8) & 0xff;
+    if constexpr (sizeof(LaneOf<typename P::V>) == 1) {
+        pick.evenCount += words & 0xff;
+        pick.oddCount += (words >> 8) & 0xff;
+    } else {
+        pick.evenCount += words;
+    }
     pick.part = typename P::V{};
 }
 
-template <class P>
-[[gnu::always_inline]] inline void decideBit(P &pick, std::uint8_t mark)
+template <class P, class T>
+[[gnu::always_inline]] inline void decideBit(P &pick, T mark)
 {
     const auto evenHas = pick.evenCount >= pick.evenRank;
-    const auto oddHas = pick.oddCount >= pick.oddRank;
     pick.evenRank -= pick.evenCount & ~evenHas;
-    pick.oddRank -= pick.oddCount & ~oddHas;
-    const auto has = (evenHas & 0xff) | (oddHas & static_cast<std::int16_t>(0xff00));
-    pick.value |= __builtin_bit_cast(typename P::V, has) & mark;
     pick.evenCount = typename P::H{};
-    pick.oddCount = typename P::H{};
+    if constexpr (sizeof(T) == 1) {
+        const auto oddHas = pick.oddCount >= pick.oddRank;
+        pick.oddRank -= pick.oddCount & ~oddHas;
+        pick.oddCount = typename P::H{};
+        const auto has = (evenHas & 0xff) | (oddHas & static_cast<std::int16_t>(0xff00));
+        pick.value |= __builtin_bit_cast(typename P::V, has) & mark;
+    } else {
+        pick.value |= __builtin_bit_cast(typename P::V, evenHas) & mark;
+    }
 }
 
-template <int L, bool Even>
-[[gnu::always_inline]] inline void radixBlock(const std::uint8_t *first, std::size_t stride, int n,
-                                              std::uint8_t *out)
+template <class T, int L, bool Even>
+[[gnu::always_inline]] inline void radixBlock(const T *first, std::size_t stride, int n, T *out)
 {
-    using V = typename Lanes<L>::Bytes;
+    using V = Vec<T, L>;
     prefetchAhead(first, stride, n);
-    RadixPick<L> upper;
-    RadixPick<L> lower;
+    RadixPick<T, L> upper;
+    RadixPick<T, L> lower;
     startPick(upper, upperMiddleRank(n));
     startPick(lower, lowerMiddleRank(n));
-    for (int bit = 7; bit >= 0; --bit) {
-        const auto decided = static_cast<std::uint8_t>(0xff << bit);
-        const auto mark = static_cast<std::uint8_t>(1 << bit);
+    for (int bit = 8 * static_cast<int>(sizeof(T)) - 1; bit >= 0; --bit) {
+        const auto decided = static_cast<T>(std::numeric_limits<T>::max() << bit);
+        const auto mark = static_cast<T>(1u << bit);
         const V upperWant = upper.value | mark;
         const V lowerWant = lower.value | mark;
-        for (int start = 0; start < n; start += 255) {
-            const int end = std::min(n, start + 255);
+        for (int start = 0; start < n; start += kRunLength<T>) {
+            const int end = std::min(n, start + kRunLength<T>);
             for (int i = start; i < end; ++i) {
                 V sample;
                 loadSample(sample, first + static_cast<std::size_t>(i) * stride);
@@ -305,18 +311,103 @@ template <int L, bool Even>
     std::memcpy(out, &median, sizeof median);
 }
 
-template <int L>
-[[gnu::always_inline]] inline void radixRow(const std::uint8_t *first, std::size_t stride, int n,
-                                            std::uint8_t *out, std::size_t count)
+template <class T, int L>
+[[gnu::always_inline]] inline void radixRow(const T *first, std::size_t stride, int n, T *out,
+                                            std::size_t count)
 {
-    constexpr std::size_t lanes = L;
+    constexpr std::size_t lanes = L / sizeof(T);
     for (std::size_t p = 0; p < count; p += lanes) {
         const std::size_t at = std::min(p, count - lanes);
         if (n % 2 == 0)
-            radixBlock<L, true>(first + at, stride, n, out + at);
+            radixBlock<T, L, true>(first + at, stride, n, out + at);
         else
-            radixBlock<L, false>(first + at, stride, n, out + at);
+            radixBlock<T, L, false>(first + at, stride, n, out + at);
     }
+}
+
+// ---- Entry points, one per instruction set, each compiling the templates above for itself
+
+struct Baseline {
+    static constexpr int bytes = 16;
+
+    template <class T, int N>
+    static void network(const T *first, std::size_t stride, T *out, std::size_t count)
+    {
+        networkRow<N, Vec<T, bytes>>(first, stride, out, count);
+    }
+
+    template <class T>
+    static void radix(const T *first, std::size_t stride, int n, T *out, std::size_t count)
+    {
+        radixRow<T, bytes>(first, stride, n, out, count);
+    }
+};
+
+#if defined(__x86_64__)
+
+// pminuw and pmaxuw: without them GCC builds unsigned 16-bit min/max from several instructions.
+struct Sse41 {
+    static constexpr int bytes = 16;
+
+    template <class T, int N>
+    [[gnu::target("sse4.1")]] static void network(const T *first, std::size_t stride, T *out,
+                                                  std::size_t count)
+    {
+        networkRow<N, Vec<T, bytes>>(first, stride, out, count);
+    }
+
+    template <class T>
+    [[gnu::target("sse4.1")]] static void radix(const T *first, std::size_t stride, int n, T *out,
+                                                std::size_t count)
+    {
+        radixRow<T, bytes>(first, stride, n, out, count);
+    }
+};
+
+struct Avx2 {
+    static constexpr int bytes = 32;
+
+    template <class T, int N>
+    [[gnu::target("avx2")]] static void network(const T *first, std::size_t stride, T *out,
+                                                std::size_t count)
+    {
+        networkRow<N, Vec<T, bytes>>(first, stride, out, count);
+    }
+
+    template <class T>
+    [[gnu::target("avx2")]] static void radix(const T *first, std::size_t stride, int n, T *out,
+                                              std::size_t count)
+    {
+        radixRow<T, bytes>(first, stride, n, out, count);
+    }
+};
+
+#endif
+
+// Tables indexed by n - 2.
+template <class Isa, class T, std::size_t... I>
+constexpr std::array<NetworkFn<T>, sizeof...(I)> networkTable(std::index_sequence<I...>)
+{
+    return {&Isa::template network<T, static_cast<int>(I) + 2>...};
+}
+
+template <class Isa, class T>
+constexpr auto kNetworks = networkTable<Isa, T>(std::make_index_sequence<kMaxNetworkSamples - 1>{});
+
+template <class T>
+using MedianFn = void (*)(const T *, std::size_t, int, T *, std::size_t);
+
+// Whole blocks of Isa's width; a row shorter than one block goes to `shorter`.
+template <class Isa, class T>
+void blockRow(const T *first, std::size_t stride, int n, T *out, std::size_t count,
+              std::type_identity_t<MedianFn<T>> shorter)
+{
+    if (count < static_cast<std::size_t>(Isa::bytes) / sizeof(T))
+        shorter(first, stride, n, out, count);
+    else if (n <= kMaxNetworkSamples)
+        kNetworks<Isa, T>[static_cast<std::size_t>(n - 2)](first, stride, out, count);
+    else
+        Isa::radix(first, stride, n, out, count);
 }
 
 // One pixel by counting: the scalar path, short enough to trust on its own.
@@ -337,30 +428,34 @@ std::uint8_t histogramMedian(const std::uint8_t *sample, std::size_t stride, int
     return 0; // not reached: all n samples are counted by value 0
 }
 
-#if defined(__x86_64__)
-
-template <int N>
-[[gnu::target("avx2")]] void networkRowAvx2(const std::uint8_t *first, std::size_t stride,
-                                            std::uint8_t *out, std::size_t count)
+// The sample of descending rank `rank` among one pixel's 16-bit samples, counted a byte at a
+// time: the high byte picks a bucket, then the low bytes of the samples in that bucket.
+std::uint16_t countedPick(const std::uint16_t *sample, std::size_t stride, int n, int rank)
 {
-    networkRow<N, Lanes<32>::Bytes>(first, stride, out, count);
+    std::array<int, 256> high{};
+    for (int i = 0; i < n; ++i)
+        ++high[sample[static_cast<std::size_t>(i) * stride] >> 8];
+    int top = 255;
+    for (; rank > high[static_cast<std::size_t>(top)]; --top)
+        rank -= high[static_cast<std::size_t>(top)];
+    std::array<int, 256> low{};
+    for (int i = 0; i < n; ++i) {
+        const unsigned v = sample[static_cast<std::size_t>(i) * stride];
+        if (static_cast<int>(v >> 8) == top)
+            ++low[v & 0xff];
+    }
+    int bottom = 255;
+    for (; rank > low[static_cast<std::size_t>(bottom)]; --bottom)
+        rank -= low[static_cast<std::size_t>(bottom)];
+    return static_cast<std::uint16_t>(top << 8 | bottom);
 }
 
-template <std::size_t... I>
-constexpr std::array<RowFn, sizeof...(I)> avx2Networks(std::index_sequence<I...>)
+std::uint16_t countedMedian(const std::uint16_t *sample, std::size_t stride, int n)
 {
-    return {&networkRowAvx2<static_cast<int>(I) + 2>...};
+    const int upper = countedPick(sample, stride, n, upperMiddleRank(n));
+    const int lower = n % 2 ? upper : countedPick(sample, stride, n, lowerMiddleRank(n));
+    return static_cast<std::uint16_t>((upper + lower) / 2);
 }
-
-constexpr auto kAvx2Networks = avx2Networks(std::make_index_sequence<kMaxNetworkSamples - 1>{});
-
-[[gnu::target("avx2")]] void radixRowAvx2(const std::uint8_t *first, std::size_t stride, int n,
-                                          std::uint8_t *out, std::size_t count)
-{
-    radixRow<32>(first, stride, n, out, count);
-}
-
-#endif
 
 } // namespace
 
@@ -371,17 +466,17 @@ void medianRowScalar(const std::uint8_t *first, std::size_t imageStride, int n, 
         out[p] = histogramMedian(first + p, imageStride, n);
 }
 
+void medianRowScalar(const std::uint16_t *first, std::size_t imageStride, int n, std::uint16_t *out,
+                     std::size_t count)
+{
+    for (std::size_t p = 0; p < count; ++p)
+        out[p] = countedMedian(first + p, imageStride, n);
+}
+
 void medianRowVec16(const std::uint8_t *first, std::size_t imageStride, int n, std::uint8_t *out,
                     std::size_t count)
 {
-    if (count < 16) {
-        medianRowScalar(first, imageStride, n, out, count);
-        return;
-    }
-    if (n <= kMaxNetworkSamples)
-        kVec16Networks[static_cast<std::size_t>(n - 2)](first, imageStride, out, count);
-    else
-        radixRow<16>(first, imageStride, n, out, count);
+    blockRow<Baseline>(first, imageStride, n, out, count, medianRowScalar);
 }
 
 #if defined(__x86_64__)
@@ -389,14 +484,19 @@ void medianRowVec16(const std::uint8_t *first, std::size_t imageStride, int n, s
 void medianRowAvx2(const std::uint8_t *first, std::size_t imageStride, int n, std::uint8_t *out,
                    std::size_t count)
 {
-    if (count < 32) {
-        medianRowVec16(first, imageStride, n, out, count);
-        return;
-    }
-    if (n <= kMaxNetworkSamples)
-        kAvx2Networks[static_cast<std::size_t>(n - 2)](first, imageStride, out, count);
-    else
-        radixRowAvx2(first, imageStride, n, out, count);
+    blockRow<Avx2>(first, imageStride, n, out, count, medianRowVec16);
+}
+
+void medianRowSse41(const std::uint16_t *first, std::size_t imageStride, int n, std::uint16_t *out,
+                    std::size_t count)
+{
+    blockRow<Sse41>(first, imageStride, n, out, count, medianRowScalar);
+}
+
+void medianRowAvx2(const std::uint16_t *first, std::size_t imageStride, int n, std::uint16_t *out,
+                   std::size_t count)
+{
+    blockRow<Avx2>(first, imageStride, n, out, count, medianRowSse41);
 }
 
 bool avx2Supported()
@@ -404,6 +504,15 @@ bool avx2Supported()
     static const bool supported = [] {
         __builtin_cpu_init();
         return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return supported;
+}
+
+bool sse41Supported()
+{
+    static const bool supported = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("sse4.1") != 0;
     }();
     return supported;
 }
@@ -426,4 +535,22 @@ void medianRow(const std::uint8_t *first, std::size_t imageStride, int n, std::u
     }
 #endif
     medianRowVec16(first, imageStride, n, out, count);
+}
+
+void medianRow(const std::uint16_t *first, std::size_t imageStride, int n, std::uint16_t *out,
+               std::size_t count)
+{
+    assert(n >= 2);
+#if defined(__x86_64__)
+    // As at 8 bits, the vector paths count in 16-bit lanes.
+    if (n <= 32767 && avx2Supported()) {
+        medianRowAvx2(first, imageStride, n, out, count);
+        return;
+    }
+    if (n <= 32767 && sse41Supported()) {
+        medianRowSse41(first, imageStride, n, out, count);
+        return;
+    }
+#endif
+    medianRowScalar(first, imageStride, n, out, count);
 }

@@ -28,7 +28,8 @@ struct StackOptions {
 // Sigma clipping with kappa = p / 100 over the samples first[i * imageStride + x], i < n: with the
 // m values left, S their sum and Q their sum of squares, every value v with
 // 10000 (m v - S)^2 > p^2 (m Q - S^2) is dropped; rounds repeat while one drops something, at
-// most 10; then the mean rule over what is left. Safe to call from several threads at once.
+// most 10; then the mean rule over what is left. Exact for any n, on values 0..255 or 0..65535
+// as the samples' type holds. Safe to call from several threads at once.
 void sigmaClippedMeanRow(const std::uint8_t *first, std::size_t imageStride, int n, int kappaHundredths,
                          std::uint8_t *out, std::size_t count);
 void sigmaClippedMeanRow(const std::uint16_t *first, std::size_t imageStride, int n, int kappaHundredths,
