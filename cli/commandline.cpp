@@ -111,6 +111,7 @@ struct Options {
     QCommandLineOption align{QStringLiteral("align")};
     QCommandLineOption threads{QStringLiteral("threads"), QString(), QStringLiteral("N")};
     QCommandLineOption depth{QStringLiteral("depth"), QString(), QStringLiteral("BITS")};
+    QCommandLineOption report{QStringLiteral("report"), QString(), QStringLiteral("FILE")};
 
     void addTo(QCommandLineParser &parser, Command command, const QString &word) const
     {
@@ -120,7 +121,7 @@ struct Options {
         if (word == u"stack")
             parser.addOption(mode);
         if (command == Command::Stack)
-            parser.addOptions({kappa, align});
+            parser.addOptions({kappa, align, report});
     }
 };
 
@@ -164,6 +165,8 @@ QString readJob(const QCommandLineParser &parser, const Options &options, const 
     if (!parser.isSet(options.output))
         return QStringLiteral("missing -o OUT");
     job.output = parser.value(options.output);
+    if (job.command == Command::Stack)
+        job.reportPath = parser.value(options.report);
     // A list's frames are counted once it is read.
     const bool listed = std::any_of(job.inputs.cbegin(), job.inputs.cend(), isFrameList);
     if (const QString problem = countProblem(job.command, job.inputs.size()); !problem.isEmpty() && !listed)
@@ -245,8 +248,8 @@ namespace {
 
 // %1: the output formats; %2: those that hold 16 bits.
 constexpr char HelpTemplate[] =
-    "Usage: ombrelux-cli stack [--quiet] [--align[=global]] [--depth BITS] --mode MODE [--kappa K] -o OUT FRAME FRAME...\n"
-    "  or:  ombrelux-cli median [--quiet] [--align[=global]] [--depth BITS] -o OUT FRAME FRAME...\n"
+    "Usage: ombrelux-cli stack [--quiet] [--align[=global]] [--depth BITS] [--report FILE] --mode MODE [--kappa K] -o OUT FRAME FRAME...\n"
+    "  or:  ombrelux-cli median [--quiet] [--align[=global]] [--depth BITS] [--report FILE] -o OUT FRAME FRAME...\n"
     "  or:  ombrelux-cli subtract [--quiet] [--depth BITS] -o OUT IMAGE SECOND\n"
     "  or:  ombrelux-cli brighten [--quiet] [--depth BITS] [--passes N] -o OUT IMAGE\n"
     "  or:  ombrelux-cli --help | --version\n"
@@ -294,6 +297,12 @@ constexpr char HelpTemplate[] =
     "              TIFF and PPM, camera RAW, HEIC of 10 or 12 bits) and OUT's\n"
     "              format can hold it, else 8; --depth 16 keeps the precision a\n"
     "              stack of 8-bit frames gains\n"
+    "  --report FILE  stack and median: describe the run in FILE as JSON, written\n"
+    "              or not: its mode, depth, alignment, frame count, seconds and\n"
+    "              outcome, and per frame its path, whether it was stacked or why\n"
+    "              not, and its alignment's matches, inliers, residual and the\n"
+    "              share of tiles and of the area the local fit refined; a FILE\n"
+    "              that cannot be written ends the run before it starts\n"
     "  --passes N  brighten N times over (1 to 2147483647, default 1)\n"
     "  --quiet     no progress line on the terminal\n"
     "  --threads N work on N threads, any command (1 to 1024; default: the CPUs this\n"

@@ -21,6 +21,7 @@ struct Job {
     // --depth; unset, the deepest input's where OUT's format holds 16 bits, else 8.
     std::optional<SampleDepth> depth;
     QString output;
+    QString reportPath; // --report: the run described as JSON there
     OutputFormat format;
     QStringList inputs; // as given, for messages; a frame "@FILE" stands for the paths in FILE
 };

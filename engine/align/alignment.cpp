@@ -242,15 +242,15 @@ Outcome<FrameAlignment> AlignmentReference::align(const QImage &frame, AlignMeth
             return Failure{QStringLiteral("the fit folds or shrinks the picture too far")};
         FrameAlignment result;
         std::copy(h.val, h.val + 9, result.toFrame.m.begin());
-        result.matches = int(from.size());
-        result.inliers = int(found);
-        result.residual = rmsResidual(h, from, to, inliers);
+        result.facts.matches = int(from.size());
+        result.facts.inliers = int(found);
+        result.facts.residual = rmsResidual(h, from, to, inliers);
         if (method == AlignMethod::Local) {
             const cv::Matx33d reduced = fullFromReduced(features.scale).inv() * h * fullFromReduced(reference->scale);
             Refinement refinement = refineLocally(reference->grey, features.grey, reduced, reference->scale);
             result.field = std::move(refinement.field);
-            result.refinedTiles = refinement.tiles;
-            result.refinedArea = refinement.area;
+            result.facts.refinedTiles = refinement.tiles;
+            result.facts.refinedArea = refinement.area;
         }
         return result;
     } catch (const cv::Exception &e) {

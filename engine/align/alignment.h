@@ -29,15 +29,20 @@ struct Homography {
 // One homography per frame, or that refined by a local field where the scene is not one plane.
 enum class AlignMethod { Global, Local };
 
-// How a frame lies on the reference's grid, and what the fit rests on.
+// What a frame's alignment rests on.
+struct AlignmentFacts {
+    int matches = 0;         // feature pairs that passed the ratio test
+    int inliers = 0;         // of them, those the global fit keeps
+    double residual = 0;     // the global fit's RMS distance over its inliers, in frame pixels
+    double refinedTiles = 0; // share of the covered tiles the local field mends
+    double refinedArea = 0;  // share of the area those tiles cover
+};
+
+// How a frame lies on the reference's grid.
 struct FrameAlignment {
     Homography toFrame;
-    LocalField field;     // empty for the global fit alone
-    int matches = 0;      // feature pairs that passed the ratio test
-    int inliers = 0;      // of them, those the global fit keeps
-    double residual = 0;  // the global fit's RMS distance over its inliers, in frame pixels
-    double refinedTiles = 0; // share of the covered tiles the field mends
-    double refinedArea = 0;  // share of the area those tiles cover
+    LocalField field; // empty for the global fit alone
+    AlignmentFacts facts;
 };
 
 // Features of the reference, computed once; align() is const and safe from several threads at

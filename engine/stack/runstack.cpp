@@ -36,6 +36,7 @@ FrameTaken takeFrame(StackRun &run, StackPlan &plan, const StackEvents &events, 
     taken.picture = std::move(loaded.picture);
     taken.failure = std::move(loaded.failure);
     taken.unaligned = loaded.unaligned;
+    taken.alignment = loaded.alignment;
     return taken;
 }
 

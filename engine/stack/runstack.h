@@ -43,6 +43,7 @@ struct FrameTaken {
     bool unaligned = false; // decoded, but it matched the reference nowhere
     bool removed = false;   // no file at its turn: the caller's list lost the entry
     bool brought = false;   // the plan's own picture
+    std::optional<AlignmentFacts> alignment; // aligned: what the alignment rests on
 };
 
 // What the caller makes of a frame: stacks a picture (the frame's own, or one that stands in for

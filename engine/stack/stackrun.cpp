@@ -39,6 +39,7 @@ FrameAligner alignerTo(const QImage &reference, AlignMethod method)
         }
         aligned.picture = std::move(warped->picture);
         aligned.coverage = std::move(warped->coverage);
+        aligned.alignment = found->facts;
         return aligned;
     };
 }

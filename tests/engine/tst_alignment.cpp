@@ -267,7 +267,7 @@ void AlignmentTest::moverIsNotDragged()
     const AlignmentReference reference(sceneFrame(Area, withMover(before, {})));
     const Outcome<FrameAlignment> found = reference.align(sceneFrame(Area, withMover(after, {3, 2})), AlignMethod::Local);
     QVERIFY(found);
-    QVERIFY(found->refinedTiles < 1);
+    QVERIFY(found->facts.refinedTiles < 1);
     for (const QPointF centre : {before.center(), after.center()}) {
         const QPointF displacement = found->field.at(centre.x(), centre.y());
         QVERIFY2(std::hypot(displacement.x(), displacement.y()) < 0.5,
