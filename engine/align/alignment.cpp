@@ -19,6 +19,9 @@ namespace {
 // Long side of the grey copy the features are found on: enough detail for a sub-pixel fit at
 // 12 MP, small enough to take a fraction of the frame's decode time.
 constexpr int FeatureLongSide = 1200;
+// The local refinement's flow works on the copy of FeatureLongSide, its features on one this
+// much smaller.
+constexpr int LocalFeatureReduction = 2;
 constexpr int MinInliers = 40;
 // Below this a side holds no feature: the detector looks a dozen pixels around each point.
 constexpr int MinSide = 32;
@@ -84,33 +87,42 @@ struct AlignmentReference::Shared {
 
 namespace {
 
-AlignmentReference::Features featuresOf(const QImage &picture)
+// A grey copy of about `longSide` pixels on its long side.
+cv::Mat reducedGrey(const cv::Mat &grey, int longSide)
 {
-    cv::Mat grey = greyOf(picture);
-    const double scale = std::min(1.0, double(FeatureLongSide) / std::max(grey.cols, grey.rows));
-    const cv::Size small(std::max(1, int(std::lround(grey.cols * scale))),
-                         std::max(1, int(std::lround(grey.rows * scale))));
-    if (small != grey.size())
-        cv::resize(grey, grey, small, 0, 0, cv::INTER_AREA);
-    std::vector<cv::KeyPoint> keypoints;
+    const double scale = std::min(1.0, double(longSide) / std::max(grey.cols, grey.rows));
+    const cv::Size small(std::max(1, int(std::lround(grey.cols * scale))), std::max(1, int(std::lround(grey.rows * scale))));
+    if (small == grey.size())
+        return grey;
+    cv::Mat reduced;
+    cv::resize(grey, reduced, small, 0, 0, cv::INTER_AREA);
+    return reduced;
+}
+
+AlignmentReference::Features featuresOf(const QImage &picture, AlignMethod method)
+{
     AlignmentReference::Features features;
+    features.grey = reducedGrey(greyOf(picture), FeatureLongSide);
+    const cv::Mat detected = method == AlignMethod::Local ? reducedGrey(features.grey, FeatureLongSide / LocalFeatureReduction)
+                                                          : features.grey;
+    std::vector<cv::KeyPoint> keypoints;
     // The full detector: fewer layers per octave saved a third of the time but missed 0.3 px at
     // 12 MP and 0.5 px at 640 x 480 on some hand-held frames; ORB, faster still, missed by 2 px.
-    cv::AKAZE::create()->detectAndCompute(grey, cv::noArray(), keypoints, features.descriptors);
+    cv::AKAZE::create()->detectAndCompute(detected, cv::noArray(), keypoints, features.descriptors);
     // Pixel centres at integers on both grids: the copy's x stands for (x + 0.5) / s - 0.5.
-    const double sx = double(picture.width()) / small.width;
-    const double sy = double(picture.height()) / small.height;
-    features.grey = grey;
-    features.scale = {sx, sy};
+    features.scale = {double(picture.width()) / features.grey.cols, double(picture.height()) / features.grey.rows};
+    const double sx = double(picture.width()) / detected.cols, sy = double(picture.height()) / detected.rows;
     features.points.reserve(keypoints.size());
     for (const cv::KeyPoint &k : keypoints)
         features.points.emplace_back(float((k.pt.x + 0.5) * sx - 0.5), float((k.pt.y + 0.5) * sy - 0.5));
     return features;
 }
 
-double inlierDistanceFor(QSize frame)
+// In pixels of the copy the features were found on.
+double inlierDistanceFor(QSize frame, AlignMethod method)
 {
-    return InlierDistance * std::max(1.0, double(std::max(frame.width(), frame.height())) / FeatureLongSide);
+    const int side = method == AlignMethod::Local ? FeatureLongSide / LocalFeatureReduction : FeatureLongSide;
+    return InlierDistance * std::max(1.0, double(std::max(frame.width(), frame.height())) / side);
 }
 
 // Orientation kept over the whole area (the denominator stays positive on its corners, so
@@ -163,8 +175,8 @@ double rmsResidual(const cv::Matx33d &h, const std::vector<cv::Point2f> &from, c
 
 } // namespace
 
-AlignmentReference::AlignmentReference(const QImage &reference)
-    : m_area(reference.size()), m_shared(std::make_shared<Shared>())
+AlignmentReference::AlignmentReference(const QImage &reference, AlignMethod method)
+    : m_area(reference.size()), m_method(method), m_shared(std::make_shared<Shared>())
 {
     m_shared->reference = reference;
 }
@@ -172,9 +184,9 @@ AlignmentReference::AlignmentReference(const QImage &reference)
 const AlignmentReference::Features *AlignmentReference::referenceFeatures() const
 {
     Shared &shared = *m_shared;
-    std::call_once(shared.found, [&shared] {
+    std::call_once(shared.found, [&shared, method = m_method] {
         try {
-            shared.features = featuresOf(shared.reference);
+            shared.features = featuresOf(shared.reference, method);
         } catch (const cv::Exception &) {
         } catch (const std::bad_alloc &) {
         }
@@ -188,7 +200,7 @@ QSize AlignmentReference::area() const
     return m_area;
 }
 
-Outcome<FrameAlignment> AlignmentReference::align(const QImage &frame, AlignMethod method) const
+Outcome<FrameAlignment> AlignmentReference::align(const QImage &frame) const
 {
     const auto tooFew = [](std::size_t found) {
         return Failure{QStringLiteral("too few matching features (%1 of %2 needed)").arg(found).arg(MinInliers)};
@@ -205,7 +217,7 @@ Outcome<FrameAlignment> AlignmentReference::align(const QImage &frame, AlignMeth
     try {
         // The frame's own features first: a second worker finds them while the first worker
         // finds the reference's.
-        const Features features = featuresOf(frame);
+        const Features features = featuresOf(frame, m_method);
         const Features *reference = referenceFeatures();
         if (!reference)
             return Failure{memoryReason()};
@@ -221,7 +233,7 @@ Outcome<FrameAlignment> AlignmentReference::align(const QImage &frame, AlignMeth
             }
         if (from.size() < std::size_t(MinInliers))
             return tooFew(from.size());
-        const double distance = inlierDistanceFor(frame.size());
+        const double distance = inlierDistanceFor(frame.size(), m_method);
         std::vector<uchar> inliers;
         cv::Mat fit = cv::findHomography(from, to, cv::RANSAC, distance, inliers, 4000, 0.999);
         if (fit.empty() || !isFinite(cv::Matx33d(fit)) || !keepsShape(cv::Matx33d(fit), m_area)) {
@@ -245,7 +257,7 @@ Outcome<FrameAlignment> AlignmentReference::align(const QImage &frame, AlignMeth
         result.facts.matches = int(from.size());
         result.facts.inliers = int(found);
         result.facts.residual = rmsResidual(h, from, to, inliers);
-        if (method == AlignMethod::Local) {
+        if (m_method == AlignMethod::Local) {
             const cv::Matx33d reduced = fullFromReduced(features.scale).inv() * h * fullFromReduced(reference->scale);
             Refinement refinement = refineLocally(reference->grey, features.grey, reduced, reference->scale);
             result.field = std::move(refinement.field);

@@ -54,11 +54,13 @@ struct FrameAlignment {
 // up front would hold up the run before its first frame.
 class AlignmentReference {
 public:
-    explicit AlignmentReference(const QImage &reference); // Format_RGB32 or RGBX64, the stacked area
+    // Format_RGB32 or RGBX64, the stacked area. Local finds its features on a copy half the size
+    // and lets the field recover the accuracy.
+    explicit AlignmentReference(const QImage &reference, AlignMethod method = AlignMethod::Global);
     // The frame's mapping, or why not: "too few matching features (12 of 40 needed)", "the fit
     // folds or shrinks the picture too far", or the system's reason when the memory for the
     // features cannot be had. Local: the global fit, then a field found on the reduced copies.
-    Outcome<FrameAlignment> align(const QImage &frame, AlignMethod method = AlignMethod::Global) const;
+    Outcome<FrameAlignment> align(const QImage &frame) const;
     QSize area() const;
 
     struct Features;
@@ -68,6 +70,7 @@ private:
     const Features *referenceFeatures() const;
 
     QSize m_area;
+    AlignMethod m_method;
     std::shared_ptr<Shared> m_shared;
 };
 

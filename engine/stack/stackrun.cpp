@@ -23,10 +23,10 @@ PoolTask faultInPlanes(const StackPlanes &planes, int count)
 // Aligns each decoded frame to the reference on the worker that decoded it.
 FrameAligner alignerTo(const QImage &reference, AlignMethod method)
 {
-    auto features = std::make_shared<const AlignmentReference>(reference);
-    return [features, method](QImage decoded) {
+    auto features = std::make_shared<const AlignmentReference>(reference, method);
+    return [features](QImage decoded) {
         LoadedPicture aligned;
-        const Outcome<FrameAlignment> found = features->align(decoded, method);
+        const Outcome<FrameAlignment> found = features->align(decoded);
         if (!found) {
             aligned.failure = found.reason();
             aligned.unaligned = true;

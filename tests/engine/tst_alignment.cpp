@@ -229,7 +229,7 @@ void AlignmentTest::localFieldMendsWhatOneHomographyCannot()
     QFETCH(SceneMapping, toScene);
     const QImage frame = sceneFrame(Area, toScene);
     const auto errorOf = [&](AlignMethod method) {
-        const Outcome<FrameAlignment> found = m_reference->align(frame, method);
+        const Outcome<FrameAlignment> found = AlignmentReference(m_scene, method).align(frame);
         const std::optional<WarpedFrame> warped = found ? warpFrame(frame, found->toFrame, Area, found->field) : std::nullopt;
         // Within a thousandth of a pixel: the warp maps through the field in float.
         const auto inside = [&](int x, int y, double slack) {
@@ -264,8 +264,8 @@ void AlignmentTest::moverIsNotDragged()
     const auto withMover = [](QRectF box, QPointF shift) {
         return [box, shift](QPointF q) { return box.contains(q) ? q + QPointF(2000, 1000) : q - shift; };
     };
-    const AlignmentReference reference(sceneFrame(Area, withMover(before, {})));
-    const Outcome<FrameAlignment> found = reference.align(sceneFrame(Area, withMover(after, {3, 2})), AlignMethod::Local);
+    const AlignmentReference reference(sceneFrame(Area, withMover(before, {})), AlignMethod::Local);
+    const Outcome<FrameAlignment> found = reference.align(sceneFrame(Area, withMover(after, {3, 2})));
     QVERIFY(found);
     QVERIFY(found->facts.refinedTiles < 1);
     for (const QPointF centre : {before.center(), after.center()}) {
