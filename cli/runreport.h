@@ -1,6 +1,5 @@
 #pragma once
 
-#include "engine/core/outcome.h"
 #include "engine/stack/stack.h"
 
 #include <QByteArray>
