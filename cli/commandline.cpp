@@ -111,6 +111,7 @@ struct Options {
     QCommandLineOption align{QStringLiteral("align")};
     QCommandLineOption threads{QStringLiteral("threads"), QString(), QStringLiteral("N")};
     QCommandLineOption depth{QStringLiteral("depth"), QString(), QStringLiteral("BITS")};
+    QCommandLineOption report{QStringLiteral("report"), QString(), QStringLiteral("FILE")};
 
     void addTo(QCommandLineParser &parser, Command command, const QString &word) const
     {
@@ -120,7 +121,7 @@ struct Options {
         if (word == u"stack")
             parser.addOption(mode);
         if (command == Command::Stack)
-            parser.addOptions({kappa, align});
+            parser.addOptions({kappa, align, report});
     }
 };
 
@@ -164,6 +165,8 @@ QString readJob(const QCommandLineParser &parser, const Options &options, const 
     if (!parser.isSet(options.output))
         return QStringLiteral("missing -o OUT");
     job.output = parser.value(options.output);
+    if (job.command == Command::Stack)
+        job.reportPath = parser.value(options.report);
     // A list's frames are counted once it is read.
     const bool listed = std::any_of(job.inputs.cbegin(), job.inputs.cend(), isFrameList);
     if (const QString problem = countProblem(job.command, job.inputs.size()); !problem.isEmpty() && !listed)
@@ -189,8 +192,33 @@ QString readJob(const QCommandLineParser &parser, const Options &options, const 
 
 } // namespace
 
-Request parseCommandLine(const QStringList &arguments)
+namespace {
+
+// "--align=global" is read here: Qt's parser takes an option with a value or one without, not both.
+QString takeAlignMethod(QStringList &arguments, AlignMethod &method)
 {
+    const QString prefix = QStringLiteral("--align=");
+    for (QString &argument : arguments) {
+        if (argument == u"--")
+            break;
+        if (!argument.startsWith(prefix))
+            continue;
+        if (argument != u"--align=global")
+            return QStringLiteral("--align takes no value or =global, not '%1'").arg(argument.mid(prefix.size()));
+        method = AlignMethod::Global;
+        argument = QStringLiteral("--align");
+    }
+    return {};
+}
+
+} // namespace
+
+Request parseCommandLine(const QStringList &given)
+{
+    QStringList arguments = given;
+    AlignMethod alignMethod = AlignMethod::Local;
+    if (const QString problem = takeAlignMethod(arguments, alignMethod); !problem.isEmpty())
+        return usageError(problem);
     const QString first = arguments.value(0);
     if (first == u"--help" || first == u"-h")
         return {Request::Kind::Help, {}, {}};
@@ -210,6 +238,7 @@ Request parseCommandLine(const QStringList &arguments)
         return {Request::Kind::Help, {}, {}};
     Job job;
     job.command = *command;
+    job.alignMethod = alignMethod;
     if (const QString problem = readJob(parser, options, first, job); !problem.isEmpty())
         return usageError(problem);
     return {Request::Kind::Run, job, {}};
@@ -219,8 +248,8 @@ namespace {
 
 // %1: the output formats; %2: those that hold 16 bits.
 constexpr char HelpTemplate[] =
-    "Usage: ombrelux-cli stack [--quiet] [--align] [--depth BITS] --mode MODE [--kappa K] -o OUT FRAME FRAME...\n"
-    "  or:  ombrelux-cli median [--quiet] [--align] [--depth BITS] -o OUT FRAME FRAME...\n"
+    "Usage: ombrelux-cli stack [--quiet] [--align[=global]] [--depth BITS] [--report FILE] --mode MODE [--kappa K] -o OUT FRAME FRAME...\n"
+    "  or:  ombrelux-cli median [--quiet] [--align[=global]] [--depth BITS] [--report FILE] -o OUT FRAME FRAME...\n"
     "  or:  ombrelux-cli subtract [--quiet] [--depth BITS] -o OUT IMAGE SECOND\n"
     "  or:  ombrelux-cli brighten [--quiet] [--depth BITS] [--passes N] -o OUT IMAGE\n"
     "  or:  ombrelux-cli --help | --version\n"
@@ -257,15 +286,23 @@ constexpr char HelpTemplate[] =
     "              mean, min and max keep no frames: any number of them fits\n"
     "  --kappa K   sigma's K, 1.00 to 10.00 with at most two decimals (default 2.50)\n"
     "  --align     for frames shot by hand: warp every frame onto the first one\n"
-    "              (shift, turn, tilt) before stacking; a pixel's values are then\n"
-    "              those of the frames that reach it; a frame that cannot be\n"
-    "              aligned ends the run\n"
+    "              (shift, turn, tilt, then what one such fit cannot take: a near\n"
+    "              layer's parallax, a lens breathing, a rolling shutter) before\n"
+    "              stacking; a pixel's values are then those of the frames that\n"
+    "              reach it; a frame that cannot be aligned ends the run\n"
+    "  --align=global  the same with one fit a frame (shift, turn, tilt) alone\n"
     "  --depth BITS  8 or 16 bits a sample, read, computed and written; 16 only\n"
     "              for OUT in %2.\n"
     "              Default: 16 where an input holds more than 8 bits (16-bit PNG,\n"
     "              TIFF and PPM, camera RAW, HEIC of 10 or 12 bits) and OUT's\n"
     "              format can hold it, else 8; --depth 16 keeps the precision a\n"
     "              stack of 8-bit frames gains\n"
+    "  --report FILE  stack and median: describe the run in FILE as JSON, written\n"
+    "              or not: its mode, depth, alignment, frame count, seconds and\n"
+    "              outcome, and per frame its path, whether it was stacked or why\n"
+    "              not, and its alignment's matches, inliers, residual and the\n"
+    "              share of tiles and of the area the local fit refined; a FILE\n"
+    "              that cannot be written ends the run before it starts\n"
     "  --passes N  brighten N times over (1 to 2147483647, default 1)\n"
     "  --quiet     no progress line on the terminal\n"
     "  --threads N work on N threads, any command (1 to 1024; default: the CPUs this\n"

@@ -17,9 +17,11 @@ struct Job {
     int threads = 0;    // workers; 0: the CPUs this process may use
     StackOptions stack; // median unless `stack --mode` says otherwise
     bool align = false; // warp every frame into the first one's grid before stacking
+    AlignMethod alignMethod = AlignMethod::Local; // --align=global: one homography a frame
     // --depth; unset, the deepest input's where OUT's format holds 16 bits, else 8.
     std::optional<SampleDepth> depth;
     QString output;
+    QString reportPath; // --report: the run described as JSON there
     OutputFormat format;
     QStringList inputs; // as given, for messages; a frame "@FILE" stands for the paths in FILE
 };

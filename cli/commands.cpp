@@ -3,9 +3,12 @@
 #include "cli/commandline.h"
 #include "cli/console.h"
 #include "cli/framelist.h"
+#include "cli/runreport.h"
 #include "engine/decode/decode.h"
 #include "engine/stack/stack.h"
 #include "engine/write/write.h"
+
+#include <QElapsedTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -25,18 +28,16 @@ QString loading(qsizetype number, qsizetype count)
     return QStringLiteral("loading %1/%2").arg(number).arg(count);
 }
 
-std::optional<QImage> readInput(const QString &kind, const QString &path, SampleDepth depth)
+Outcome<QImage> readInput(const QString &kind, const QString &path, SampleDepth depth)
 {
     Outcome<QImage> picture = decodeImageFile(path, depth);
-    if (!picture) {
+    if (!picture)
         report(QStringLiteral("cannot read %1 %2: %3").arg(kind, quotedName(path), picture.reason()));
-        return std::nullopt;
-    }
-    return std::move(*picture);
+    return picture;
 }
 
 // Unlike the window, a frame that does not load ends the run: it would change the result unseen.
-StackEvents batchEvents(const QStringList &frames, const StackOptions &options)
+StackEvents batchEvents(const QStringList &frames, const StackOptions &options, RunReport *runReport)
 {
     StackEvents events;
     events.phase = [&frames, options](StackPhase phase, int index) {
@@ -46,7 +47,9 @@ StackEvents batchEvents(const QStringList &frames, const StackOptions &options)
         else if (phase == StackPhase::Stacking)
             showProgress(modeEntry(options.mode).progress);
     };
-    events.frameTaken = [&frames](FrameTaken &frame) {
+    events.frameTaken = [&frames, runReport](FrameTaken &frame) {
+        if (runReport)
+            runReport->taken(frame);
         if (!frame.picture) {
             const QString what = frame.unaligned ? QStringLiteral("align") : QStringLiteral("read");
             report(QStringLiteral("cannot %1 frame %2: %3").arg(what, quotedName(frames[frame.index]), frame.failure));
@@ -57,22 +60,27 @@ StackEvents batchEvents(const QStringList &frames, const StackOptions &options)
     return events;
 }
 
-std::optional<QImage> stackFrames(const QStringList &frames, const StackOptions &options, bool align)
+std::optional<QImage> stackFrames(const QStringList &frames, const StackOptions &options, std::optional<AlignMethod> align,
+                                  RunReport *runReport)
 {
+    if (runReport)
+        runReport->setOptions(options);
     showProgress(loading(1, frames.size()));
     // The first frame gives the stacked area, so it is decoded here and not read ahead.
-    std::optional<QImage> first = readInput(QStringLiteral("frame"), frames.first(), options.depth);
-    if (!first)
+    Outcome<QImage> first = readInput(QStringLiteral("frame"), frames.first(), options.depth);
+    if (!first) {
+        if (runReport)
+            runReport->unread(0, first.reason());
         return std::nullopt;
+    }
     StackPlan plan{.frames = {}, .area = first->size(), .options = options, .alignment = {}};
     // Aligned, the first frame is the reference: the others are warped onto it.
     if (align)
-        plan.alignment = Alignment{*first};
+        plan.alignment = Alignment{*first, *align};
     for (const QString &path : frames)
         plan.frames.append({path, {}});
-    plan.frames.first().picture = std::move(*first);
-    first.reset();
-    StackResult result = runStack(std::move(plan), batchEvents(frames, options));
+    plan.frames.first().picture = std::exchange(*first, QImage());
+    StackResult result = runStack(std::move(plan), batchEvents(frames, options, runReport));
     switch (result.kind) {
     case StackResult::Kind::Done:
         return std::move(result.picture);
@@ -91,28 +99,28 @@ std::optional<QImage> stackFrames(const QStringList &frames, const StackOptions 
 std::optional<QImage> subtractSecond(const QStringList &inputs, SampleDepth depth)
 {
     showProgress(loading(1, 2));
-    std::optional<QImage> image = readInput(QStringLiteral("image"), inputs[0], depth);
+    Outcome<QImage> image = readInput(QStringLiteral("image"), inputs[0], depth);
     if (!image)
         return std::nullopt;
     showProgress(loading(2, 2));
-    const std::optional<QImage> second = readInput(QStringLiteral("image"), inputs[1], depth);
+    const Outcome<QImage> second = readInput(QStringLiteral("image"), inputs[1], depth);
     if (!second)
         return std::nullopt;
     showProgress(QStringLiteral("subtract"));
     subtractSurface(*image, *second, image->size());
-    return image;
+    return std::move(*image);
 }
 
 std::optional<QImage> brightenPasses(const QString &input, int passes, SampleDepth depth)
 {
     showProgress(loading(1, 1));
-    std::optional<QImage> image = readInput(QStringLiteral("image"), input, depth);
+    Outcome<QImage> image = readInput(QStringLiteral("image"), input, depth);
     if (!image)
         return std::nullopt;
     showProgress(QStringLiteral("brighten"));
     for (int pass = 0; pass < std::min(passes, passesToFixedPoint(depth)); ++pass)
         brightenSurface(*image, image->size());
-    return image;
+    return std::move(*image);
 }
 
 // As other stacking tools do: the deepest input's, where the output can hold it.
@@ -126,14 +134,14 @@ SampleDepth depthOf(const Job &job)
     return deep ? SampleDepth::Sixteen : SampleDepth::Eight;
 }
 
-std::optional<QImage> compute(const Job &job)
+std::optional<QImage> compute(const Job &job, RunReport *runReport)
 {
     const SampleDepth depth = depthOf(job);
     switch (job.command) {
     case Command::Stack: {
         StackOptions options = job.stack;
         options.depth = depth;
-        return stackFrames(job.inputs, options, job.align);
+        return stackFrames(job.inputs, options, job.align ? std::optional(job.alignMethod) : std::nullopt, runReport);
     }
     case Command::Subtract:
         return subtractSecond(job.inputs, depth);
@@ -141,6 +149,30 @@ std::optional<QImage> compute(const Job &job)
         return brightenPasses(job.inputs.first(), job.passes, depth);
     }
     return std::nullopt;
+}
+
+// The result computed and written, or why not.
+ExitStatus computeAndWrite(const Job &job, RunReport *runReport)
+{
+    const std::optional<QImage> result = compute(job, runReport);
+    if (!result) {
+        endProgress();
+        return ExitStatus::Failure;
+    }
+    showProgress(QStringLiteral("saving"));
+    muteLibraryMessages();
+    EncodedEdit addCapture;
+    if (job.format.tagged)
+        addCapture = [first = CaptureSource{bytesOfName(job.inputs.first()), embeddedExif(job.inputs.first())}](
+                         QByteArray &encoded) { return copyCaptureMetadata(first, encoded); };
+    // A batch keeps an existing OUT intact on any failure, so never writes it in place.
+    if (const Outcome<> written = writeImageFile(*result, job.output, job.format.writer(), InPlace::Refused, addCapture);
+        !written) {
+        report(QStringLiteral("cannot write %1: %2").arg(quotedName(job.output), written.reason()));
+        return ExitStatus::Failure;
+    }
+    endProgress();
+    return ExitStatus::Success;
 }
 
 } // namespace
@@ -162,23 +194,20 @@ ExitStatus runJob(const Job &given)
         }
         job.inputs = *frames;
     }
-    const std::optional<QImage> result = compute(job);
-    if (!result) {
-        endProgress();
+    if (job.reportPath.isEmpty())
+        return computeAndWrite(job, nullptr);
+    if (const Outcome<> writable = reportWritable(job.reportPath); !writable) {
+        report(QStringLiteral("cannot write report %1: %2").arg(quotedName(job.reportPath), writable.reason()));
         return ExitStatus::Failure;
     }
-    showProgress(QStringLiteral("saving"));
-    muteLibraryMessages();
-    EncodedEdit addCapture;
-    if (job.format.tagged)
-        addCapture = [first = CaptureSource{bytesOfName(job.inputs.first()), embeddedExif(job.inputs.first())}](
-                         QByteArray &encoded) { return copyCaptureMetadata(first, encoded); };
-    // A batch keeps an existing OUT intact on any failure, so never writes it in place.
-    if (const Outcome<> written = writeImageFile(*result, job.output, job.format.writer(), InPlace::Refused, addCapture);
-        !written) {
-        report(QStringLiteral("cannot write %1: %2").arg(quotedName(job.output), written.reason()));
+    QElapsedTimer clock;
+    clock.start();
+    RunReport runReport(job.inputs, job.align ? std::optional(job.alignMethod) : std::nullopt);
+    const ExitStatus status = computeAndWrite(job, &runReport);
+    runReport.finished(status == ExitStatus::Success ? QString() : lastReport(), double(clock.nsecsElapsed()) / 1e9);
+    if (const Outcome<> written = writeReport(job.reportPath, runReport.json()); !written) {
+        report(QStringLiteral("cannot write report %1: %2").arg(quotedName(job.reportPath), written.reason()));
         return ExitStatus::Failure;
     }
-    endProgress();
-    return ExitStatus::Success;
+    return status;
 }

@@ -48,6 +48,9 @@ void clearProgressLocked()
     progressShown = false;
 }
 
+// What report() said last.
+QString lastReported;
+
 void reportLocked(const QString &text)
 {
     clearProgressLocked();
@@ -226,7 +229,14 @@ void report(const QString &text)
 {
     const std::lock_guard lock(lineLock);
     runEnded = true;
+    lastReported = text;
     reportLocked(text);
+}
+
+QString lastReport()
+{
+    const std::lock_guard lock(lineLock);
+    return lastReported;
 }
 
 void reportDecoderMessages()

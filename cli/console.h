@@ -20,6 +20,8 @@ QString quotedName(const QString &name);
 // One line "ombrelux-cli: text", after clearing any progress line. The tool ends on it, so
 // decoders' messages after it are not said.
 void report(const QString &text);
+// The last line report() printed, for a run's report file.
+QString lastReport();
 
 // Qt's warnings ("Corrupt JPEG data ...") and what libraries print to stderr themselves
 // ("libpng error: ...", libtiff's warnings) get the prefix and the file being decoded, each

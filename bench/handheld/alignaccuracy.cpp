@@ -55,7 +55,7 @@ int reportAccuracy(const std::vector<Truth> &truths, const QImage &reference, co
         if (!frame)
             return 1;
         timer.restart();
-        const Outcome<Homography> fit = aligner.align(*frame);
+        const Outcome<FrameAlignment> fit = aligner.align(*frame);
         const double ms = double(timer.nsecsElapsed()) / 1e6;
         const QString name = QFileInfo(truths[i].file).fileName();
         if (!fit) {
@@ -63,7 +63,7 @@ int reportAccuracy(const std::vector<Truth> &truths, const QImage &reference, co
             ++failed;
             continue;
         }
-        const double square = cornerSquareError(*fit, truths[i].toFrame, aligner.area());
+        const double square = cornerSquareError(fit->toFrame, truths[i].toFrame, aligner.area());
         std::printf("%-14s %10.1f %10.3f", qPrintable(name), ms, std::sqrt(square));
         if (i > 0) {
             squares += square;
@@ -72,7 +72,7 @@ int reportAccuracy(const std::vector<Truth> &truths, const QImage &reference, co
         }
         if (clean) {
             timer.restart();
-            const std::optional<WarpedFrame> warped = warpFrame(*frame, *fit, aligner.area());
+            const std::optional<WarpedFrame> warped = warpFrame(*frame, fit->toFrame, aligner.area());
             const double wms = double(timer.nsecsElapsed()) / 1e6;
             if (i > 0)
                 warpMs += wms;
@@ -143,10 +143,10 @@ int reportResidual(const std::vector<Truth> &truths, const QImage &reference, co
         QString reason;
         std::optional<QImage> aligned;
         if (ours) {
-            const Outcome<Homography> fit = ours->align(*frame);
+            const Outcome<FrameAlignment> fit = ours->align(*frame);
             if (!fit)
                 reason = fit.reason();
-            const std::optional<WarpedFrame> oursWarped = fit ? warped(*frame, *fit, area) : std::nullopt;
+            const std::optional<WarpedFrame> oursWarped = fit ? warped(*frame, fit->toFrame, area) : std::nullopt;
             if (oursWarped)
                 aligned = oursWarped->picture;
         } else if (!(aligned = decoded(alignedFiles[int(i)]))) {
@@ -156,15 +156,15 @@ int reportResidual(const std::vector<Truth> &truths, const QImage &reference, co
                          area.height());
             return 1;
         }
-        const Outcome<Homography> residual = aligned ? AlignmentReference(truth->picture.copy(crop)).align(aligned->copy(crop))
-                                                     : Outcome<Homography>(Failure{reason});
+        const Outcome<FrameAlignment> residual = aligned ? AlignmentReference(truth->picture.copy(crop)).align(aligned->copy(crop))
+                                                         : Outcome<FrameAlignment>(Failure{reason});
         const QString name = QFileInfo(alignedFiles.isEmpty() ? truths[i].file : alignedFiles[int(i)]).fileName();
         if (!residual) {
             std::printf("%-14s  not aligned: %s\n", qPrintable(name), qPrintable(residual.reason()));
             ++failed;
             continue;
         }
-        const double square = cornerSquareError(*residual, Homography{}, area, -QPointF(crop.topLeft()));
+        const double square = cornerSquareError(residual->toFrame, Homography{}, area, -QPointF(crop.topLeft()));
         std::printf("%-14s %12.3f\n", qPrintable(name), std::sqrt(square));
         if (i > 0) {
             squares += square;

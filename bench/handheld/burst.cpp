@@ -102,6 +102,23 @@ std::optional<double> psnr(const QImage &a, const QImage &b, const Coverage *whe
     return sum > 0 ? 10 * std::log10(255.0 * 255.0 * double(samples) / sum) : std::numeric_limits<double>::infinity();
 }
 
+std::optional<double> worstTilePsnr(const QImage &a, const QImage &b, const Coverage &where, int side)
+{
+    std::optional<double> worst;
+    for (int top = 0; top + side <= a.height(); top += side)
+        for (int left = 0; left + side <= a.width(); left += side) {
+            Coverage tile(std::size_t(a.height()));
+            bool inside = true;
+            for (int y = top; y < top + side && inside; ++y) {
+                inside = where[std::size_t(y)].begin <= left && left + side <= where[std::size_t(y)].end;
+                tile[std::size_t(y)] = {left, left + side};
+            }
+            if (const std::optional<double> db = inside ? psnr(a, b, &tile) : std::nullopt; db && (!worst || *db < *worst))
+                worst = db;
+        }
+    return worst;
+}
+
 QImage medianOfWarped(const std::vector<WarpedFrame> &warped, QSize area)
 {
     QImage median(area, QImage::Format_RGB32);

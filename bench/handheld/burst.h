@@ -35,6 +35,9 @@ QRect largestRectangleIn(const Coverage &coverage);
 // PSNR over the RGB channels of the pixels in `where` (every pixel of `a` without it); nullopt
 // when the sizes differ or nothing is compared.
 std::optional<double> psnr(const QImage &a, const QImage &b, const Coverage *where = nullptr);
+// The least PSNR over the side x side tiles of a grid that lie wholly in `where`: a doubled edge
+// shows there however small its share of the whole.
+std::optional<double> worstTilePsnr(const QImage &a, const QImage &b, const Coverage &where, int side = 64);
 
 // Per pixel and channel the median of the frames that cover it (even count: floor of the mean
 // of the two middle values, as the stack's median), frames given warped into the area.

@@ -3,6 +3,10 @@
 // to 2 degrees, a zoom of 0.98-1.02, slight perspective), with Gaussian noise and a few opaque
 // passers-by. Also writes clean.png (the scene on the reference's grid, no noise, nobody in it)
 // and transforms.txt (per frame the true reference -> frame homography). Same seed, same files.
+// --scene parallax adds a near layer (an ellipse of the scene) that shifts against the rest by up
+// to 2 % of the width each way per frame; --scene lens bends each frame but the first by barrel or
+// pincushion distortion, k from -0.01 to 0.01 at the half-diagonal. transforms.txt then holds the
+// homography alone: the part one fit can find.
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
@@ -180,9 +184,59 @@ struct Passer {
     Colour colour;
 };
 
+// What a frame sees beyond its homography.
+struct Geometry {
+    double lensK = 0;             // radial, at the half-diagonal
+    double nearX = 0, nearY = 0;  // the near layer's own shift, in frame pixels
+    bool parallax = false;
+};
+
+// The lens's undistorted frame point of frame pixel (x, y), by fixed-point iteration.
+void undistort(double &x, double &y, int width, int height, double k)
+{
+    const double cx = (width - 1) / 2.0, cy = (height - 1) / 2.0, half = std::hypot(cx, cy);
+    const double dx = x - cx, dy = y - cy;
+    double ux = dx, uy = dy;
+    for (int i = 0; i < 5; ++i) {
+        const double r2 = (ux * ux + uy * uy) / (half * half);
+        ux = dx / (1 + k * r2);
+        uy = dy / (1 + k * r2);
+    }
+    x = cx + ux;
+    y = cy + uy;
+}
+
+// The near layer: an ellipse of the reference's grid left of the centre.
+bool inNearLayer(double x, double y, int width, int height)
+{
+    const double ex = (x - 0.42 * width) / (0.2 * width), ey = (y - 0.5 * height) / (0.27 * height);
+    return ex * ex + ey * ey <= 1;
+}
+
+// The reference point frame pixel (x, y) shows: through the lens, then the near layer where it
+// is in front, else the background.
+void toReferencePoint(const Matrix &m, const Geometry &geometry, int width, int height, double &x, double &y)
+{
+    if (geometry.lensK != 0)
+        undistort(x, y, width, height, geometry.lensK);
+    const auto map = [&m](double px, double py, double &rx, double &ry) {
+        const double w = m[6] * px + m[7] * py + m[8];
+        rx = (m[0] * px + m[1] * py + m[2]) / w;
+        ry = (m[3] * px + m[4] * py + m[5]) / w;
+    };
+    double nx = 0, ny = 0;
+    map(x - geometry.nearX, y - geometry.nearY, nx, ny);
+    if (geometry.parallax && inNearLayer(nx, ny, width, height)) {
+        x = nx;
+        y = ny;
+        return;
+    }
+    map(x, y, x, y);
+}
+
 // Renders frame pixels through `toReference` (frame -> reference) on two threads by rows.
-QImage render(int width, int height, const Matrix &toReference, const std::vector<Passer> &passers,
-              double sigma, std::uint32_t seed, std::uint32_t frameSeed)
+QImage render(int width, int height, const Matrix &toReference, const Geometry &geometry,
+              const std::vector<Passer> &passers, double sigma, std::uint32_t seed, std::uint32_t frameSeed)
 {
     QImage frame(width, height, QImage::Format_RGB32);
     const auto rows = [&](int first, int step) {
@@ -191,9 +245,9 @@ QImage render(int width, int height, const Matrix &toReference, const std::vecto
             std::normal_distribution<double> noise(0, sigma);
             auto *line = reinterpret_cast<QRgb *>(frame.scanLine(y));
             for (int x = 0; x < width; ++x) {
-                const auto &m = toReference;
-                const double w = m[6] * x + m[7] * y + m[8];
-                Colour c = scene((m[0] * x + m[1] * y + m[2]) / w, (m[3] * x + m[4] * y + m[5]) / w, seed);
+                double rx = x, ry = y;
+                toReferencePoint(toReference, geometry, width, height, rx, ry);
+                Colour c = scene(rx, ry, seed);
                 for (const Passer &p : passers) {
                     const double dx = (x - p.x) / p.rx, dy = (y - p.y) / p.ry;
                     const double d = p.round ? std::hypot(dx, dy) : std::max(std::abs(dx), std::abs(dy));
@@ -224,12 +278,14 @@ int main(int argc, char *argv[])
     const QCommandLineOption seedOption("seed", "Random seed (1).", "n", "1");
     const QCommandLineOption formatOption("format", "jpg (quality 95), bmp or both (jpg).", "f", "jpg");
     const QCommandLineOption noiseOption("noise", "Noise sigma in levels (4).", "s", "4");
-    parser.addOptions({countOption, sizeOption, seedOption, formatOption, noiseOption});
+    const QCommandLineOption sceneOption("scene", "plain, parallax or lens (plain).", "kind", "plain");
+    parser.addOptions({countOption, sizeOption, seedOption, formatOption, noiseOption, sceneOption});
     parser.process(app);
     const QStringList size = parser.value(sizeOption).split('x');
     const QString format = parser.value(formatOption);
+    const QString sceneKind = parser.value(sceneOption);
     if (parser.positionalArguments().size() != 1 || size.size() != 2
-        || !QStringList{"jpg", "bmp", "both"}.contains(format)) {
+        || !QStringList{"jpg", "bmp", "both"}.contains(format) || !QStringList{"plain", "parallax", "lens"}.contains(sceneKind)) {
         parser.showHelp(2);
     }
     const QDir dir(parser.positionalArguments()[0]);
@@ -244,7 +300,8 @@ int main(int argc, char *argv[])
 
     std::mt19937_64 random(seed);
     const Matrix identity{1, 0, 0, 0, 1, 0, 0, 0, 1};
-    if (!render(width, height, identity, {}, 0, seed, 0).save(dir.filePath("clean.png"))) {
+    const Geometry reference{.parallax = sceneKind == "parallax"};
+    if (!render(width, height, identity, reference, {}, 0, seed, 0).save(dir.filePath("clean.png"))) {
         std::fputs("makeburst-handheld: cannot write clean.png\n", stderr);
         return 1;
     }
@@ -260,7 +317,15 @@ int main(int argc, char *argv[])
         for (Passer &p : passers)
             p = {u(random) * width, u(random) * height, (0.02 + 0.05 * u(random)) * width,
                  (0.02 + 0.08 * u(random)) * width, random() % 2 == 0, colourOf(static_cast<std::uint32_t>(random()))};
-        const QImage frame = render(width, height, inverse(h), passers, sigma, seed,
+        Geometry geometry = reference;
+        std::uniform_real_distribution<double> between(-1, 1);
+        if (i > 0 && sceneKind == "parallax") {
+            geometry.nearX = 0.02 * width * between(random);
+            geometry.nearY = 0.02 * width * between(random);
+        }
+        if (i > 0 && sceneKind == "lens")
+            geometry.lensK = 0.01 * between(random);
+        const QImage frame = render(width, height, inverse(h), geometry, passers, sigma, seed,
                                     hash(seed, static_cast<std::uint32_t>(i), 5));
         const QString name = QStringLiteral("frame%1").arg(i, 3, 10, QLatin1Char('0'));
         for (const char *suffix : {"jpg", "bmp"}) {

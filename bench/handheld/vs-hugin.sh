@@ -8,7 +8,7 @@
 # transform (alignaccuracy --residual); the engine's direct corner error is in parentheses.
 #   bench/handheld/vs-hugin.sh DIR [BUILD_DIR]     BUILD_DIR defaults to the tree's build-ci
 # A DIR without transforms.txt is first filled by makeburst-handheld with COUNT (10) JPEG frames
-# of SIZE (4000x3000) from SEEDS (1). Several seeds, as SEEDS="1 2 3", give one burst each in
+# of SIZE (4000x3000) from SEEDS (1), of SCENE (plain, parallax or lens; plain). Several seeds, as SEEDS="1 2 3", give one burst each in
 # DIR/seed-N and one table each, the same options throughout: one burst alone can flatter either
 # aligner. HUGIN_OPTIONS (align_image_stack's options besides -a, chosen below) and
 # LABEL (the table's first heading) override the defaults. Results and hugin's frames go to a
@@ -31,7 +31,8 @@ for tool in "$cli" "$tools/alignaccuracy" "$tools/psnr" "$tools/makeburst-handhe
 done
 command -v align_image_stack >/dev/null || { echo "vs-hugin: needs align_image_stack (hugin-tools)" >&2; exit 1; }
 [ -f "$dir/transforms.txt" ] \
-    || "$tools/makeburst-handheld" --count "${COUNT:-10}" --size "${SIZE:-4000x3000}" --format jpg --seed "${seeds[0]}" "$dir"
+    || "$tools/makeburst-handheld" --count "${COUNT:-10}" --size "${SIZE:-4000x3000}" --format jpg --seed "${seeds[0]}" \
+           --scene "${SCENE:-plain}" "$dir"
 # Every frame to frame 0 like the engine; zoom (-m) and shift (-i) besides the turn, the motion
 # the burst has (-a alone, consecutive pairs, leaves several pixels); and its control points
 # found on a copy of about the engine's 1200 px, never finer than its default -s 1: at 12 MP
@@ -61,6 +62,7 @@ rms() {
 
 unaligned=$(timed "$cli" median --quiet -o "$work/unaligned.bmp" "${frames[@]}")
 aligned=$(timed "$cli" median --quiet --align -o "$work/aligned.bmp" "${frames[@]}")
+global=$(timed "$cli" median --quiet --align=global -o "$work/global.bmp" "${frames[@]}")
 ais=$(timed align_image_stack -a "$work/hugin_" "${hugin[@]}" "${frames[@]}")
 ais_median=$(timed "$cli" median --quiet -o "$work/hugin.bmp" "$work"/hugin_*.tif)
 "$tools/alignaccuracy" "$dir" --truth-median "$work/truth.bmp"
@@ -72,7 +74,8 @@ hugin_residual=$({ "$tools/alignaccuracy" "$dir" --residual "$work"/hugin_*.tif 
 echo "| ${LABEL:-${#frames[@]} frames of $size} | wall s | CPU s | PSNR dB, interior | corner error RMS px |"
 echo "|---|---:|---:|---:|---:|"
 echo "| ombrelux-cli median, unaligned | ${unaligned% *} | ${unaligned#* } | $(psnr "$work/unaligned.bmp") | |"
-echo "| ombrelux-cli median --align | ${aligned% *} | ${aligned#* } | $(psnr "$work/aligned.bmp") | $ours_residual ($ours_direct) |"
+echo "| ombrelux-cli median --align=global | ${global% *} | ${global#* } | $(psnr "$work/global.bmp") | $ours_residual ($ours_direct) |"
+echo "| ombrelux-cli median --align (global + local) | ${aligned% *} | ${aligned#* } | $(psnr "$work/aligned.bmp") | |"
 awk -v o="${hugin[*]}" -v aw="${ais% *}" -v ac="${ais#* }" -v mw="${ais_median% *}" -v mc="${ais_median#* }" \
     -v p="$(psnr "$work/hugin.bmp")" -v r="$hugin_residual" \
     'BEGIN { printf "| align_image_stack -a %s (%.2f s), then median | %.2f | %.2f | %s | %s |\n", o, aw, aw + mw, ac + mc, p, r }'

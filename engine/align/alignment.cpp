@@ -1,5 +1,6 @@
 #include "engine/align/alignment.h"
 
+#include "engine/align/localrefinement.h"
 #include "engine/core/framebuffers.h"
 
 #include <opencv2/calib3d.hpp>
@@ -18,6 +19,9 @@ namespace {
 // Long side of the grey copy the features are found on: enough detail for a sub-pixel fit at
 // 12 MP, small enough to take a fraction of the frame's decode time.
 constexpr int FeatureLongSide = 1200;
+// The local refinement's flow works on the copy of FeatureLongSide, its features on one this
+// much smaller.
+constexpr int LocalFeatureReduction = 2;
 constexpr int MinInliers = 40;
 // Below this a side holds no feature: the detector looks a dozen pixels around each point.
 constexpr int MinSide = 32;
@@ -65,10 +69,13 @@ QString memoryReason()
 
 } // namespace
 
-// Keypoints in the full-resolution pixel grid, with their descriptors.
+// Keypoints in the full-resolution pixel grid, with their descriptors, and the reduced grey copy
+// they were found on: full x = (reduced x + 0.5) scale.x - 0.5.
 struct AlignmentReference::Features {
     std::vector<cv::Point2f> points;
     cv::Mat descriptors;
+    cv::Mat grey;
+    cv::Point2d scale;
 };
 
 // The reference and, once the first frame needs them, its features; the picture is let go then.
@@ -80,31 +87,42 @@ struct AlignmentReference::Shared {
 
 namespace {
 
-AlignmentReference::Features featuresOf(const QImage &picture)
+// A grey copy of about `longSide` pixels on its long side.
+cv::Mat reducedGrey(const cv::Mat &grey, int longSide)
 {
-    cv::Mat grey = greyOf(picture);
-    const double scale = std::min(1.0, double(FeatureLongSide) / std::max(grey.cols, grey.rows));
-    const cv::Size small(std::max(1, int(std::lround(grey.cols * scale))),
-                         std::max(1, int(std::lround(grey.rows * scale))));
-    if (small != grey.size())
-        cv::resize(grey, grey, small, 0, 0, cv::INTER_AREA);
-    std::vector<cv::KeyPoint> keypoints;
+    const double scale = std::min(1.0, double(longSide) / std::max(grey.cols, grey.rows));
+    const cv::Size small(std::max(1, int(std::lround(grey.cols * scale))), std::max(1, int(std::lround(grey.rows * scale))));
+    if (small == grey.size())
+        return grey;
+    cv::Mat reduced;
+    cv::resize(grey, reduced, small, 0, 0, cv::INTER_AREA);
+    return reduced;
+}
+
+AlignmentReference::Features featuresOf(const QImage &picture, AlignMethod method)
+{
     AlignmentReference::Features features;
+    features.grey = reducedGrey(greyOf(picture), FeatureLongSide);
+    const cv::Mat detected = method == AlignMethod::Local ? reducedGrey(features.grey, FeatureLongSide / LocalFeatureReduction)
+                                                          : features.grey;
+    std::vector<cv::KeyPoint> keypoints;
     // The full detector: fewer layers per octave saved a third of the time but missed 0.3 px at
     // 12 MP and 0.5 px at 640 x 480 on some hand-held frames; ORB, faster still, missed by 2 px.
-    cv::AKAZE::create()->detectAndCompute(grey, cv::noArray(), keypoints, features.descriptors);
+    cv::AKAZE::create()->detectAndCompute(detected, cv::noArray(), keypoints, features.descriptors);
     // Pixel centres at integers on both grids: the copy's x stands for (x + 0.5) / s - 0.5.
-    const double sx = double(picture.width()) / small.width;
-    const double sy = double(picture.height()) / small.height;
+    features.scale = {double(picture.width()) / features.grey.cols, double(picture.height()) / features.grey.rows};
+    const double sx = double(picture.width()) / detected.cols, sy = double(picture.height()) / detected.rows;
     features.points.reserve(keypoints.size());
     for (const cv::KeyPoint &k : keypoints)
         features.points.emplace_back(float((k.pt.x + 0.5) * sx - 0.5), float((k.pt.y + 0.5) * sy - 0.5));
     return features;
 }
 
-double inlierDistanceFor(QSize frame)
+// In pixels of the copy the features were found on.
+double inlierDistanceFor(QSize frame, AlignMethod method)
 {
-    return InlierDistance * std::max(1.0, double(std::max(frame.width(), frame.height())) / FeatureLongSide);
+    const int side = method == AlignMethod::Local ? FeatureLongSide / LocalFeatureReduction : FeatureLongSide;
+    return InlierDistance * std::max(1.0, double(std::max(frame.width(), frame.height())) / side);
 }
 
 // Orientation kept over the whole area (the denominator stays positive on its corners, so
@@ -134,10 +152,31 @@ bool isFinite(const cv::Matx33d &h)
     return std::all_of(h.val, h.val + 9, [](double v) { return std::isfinite(v); });
 }
 
+// Reduced pixels to full ones: (x + 0.5) s - 0.5.
+cv::Matx33d fullFromReduced(cv::Point2d scale)
+{
+    return {scale.x, 0, 0.5 * scale.x - 0.5, 0, scale.y, 0.5 * scale.y - 0.5, 0, 0, 1};
+}
+
+double rmsResidual(const cv::Matx33d &h, const std::vector<cv::Point2f> &from, const std::vector<cv::Point2f> &to,
+                   const std::vector<uchar> &inliers)
+{
+    double sum = 0;
+    int count = 0;
+    for (std::size_t i = 0; i < from.size(); ++i) {
+        if (!inliers[i])
+            continue;
+        const cv::Vec3d p = h * cv::Vec3d(from[i].x, from[i].y, 1);
+        sum += std::pow(p[0] / p[2] - to[i].x, 2) + std::pow(p[1] / p[2] - to[i].y, 2);
+        ++count;
+    }
+    return count ? std::sqrt(sum / count) : 0;
+}
+
 } // namespace
 
-AlignmentReference::AlignmentReference(const QImage &reference)
-    : m_area(reference.size()), m_shared(std::make_shared<Shared>())
+AlignmentReference::AlignmentReference(const QImage &reference, AlignMethod method)
+    : m_area(reference.size()), m_method(method), m_shared(std::make_shared<Shared>())
 {
     m_shared->reference = reference;
 }
@@ -145,9 +184,9 @@ AlignmentReference::AlignmentReference(const QImage &reference)
 const AlignmentReference::Features *AlignmentReference::referenceFeatures() const
 {
     Shared &shared = *m_shared;
-    std::call_once(shared.found, [&shared] {
+    std::call_once(shared.found, [&shared, method = m_method] {
         try {
-            shared.features = featuresOf(shared.reference);
+            shared.features = featuresOf(shared.reference, method);
         } catch (const cv::Exception &) {
         } catch (const std::bad_alloc &) {
         }
@@ -161,7 +200,7 @@ QSize AlignmentReference::area() const
     return m_area;
 }
 
-Outcome<Homography> AlignmentReference::align(const QImage &frame) const
+Outcome<FrameAlignment> AlignmentReference::align(const QImage &frame) const
 {
     const auto tooFew = [](std::size_t found) {
         return Failure{QStringLiteral("too few matching features (%1 of %2 needed)").arg(found).arg(MinInliers)};
@@ -178,7 +217,7 @@ Outcome<Homography> AlignmentReference::align(const QImage &frame) const
     try {
         // The frame's own features first: a second worker finds them while the first worker
         // finds the reference's.
-        const Features features = featuresOf(frame);
+        const Features features = featuresOf(frame, m_method);
         const Features *reference = referenceFeatures();
         if (!reference)
             return Failure{memoryReason()};
@@ -194,7 +233,7 @@ Outcome<Homography> AlignmentReference::align(const QImage &frame) const
             }
         if (from.size() < std::size_t(MinInliers))
             return tooFew(from.size());
-        const double distance = inlierDistanceFor(frame.size());
+        const double distance = inlierDistanceFor(frame.size(), m_method);
         std::vector<uchar> inliers;
         cv::Mat fit = cv::findHomography(from, to, cv::RANSAC, distance, inliers, 4000, 0.999);
         if (fit.empty() || !isFinite(cv::Matx33d(fit)) || !keepsShape(cv::Matx33d(fit), m_area)) {
@@ -213,8 +252,18 @@ Outcome<Homography> AlignmentReference::align(const QImage &frame) const
         h *= 1.0 / h(2, 2);
         if (!isFinite(h) || !keepsShape(h, m_area))
             return Failure{QStringLiteral("the fit folds or shrinks the picture too far")};
-        Homography result;
-        std::copy(h.val, h.val + 9, result.m.begin());
+        FrameAlignment result;
+        std::copy(h.val, h.val + 9, result.toFrame.m.begin());
+        result.facts.matches = int(from.size());
+        result.facts.inliers = int(found);
+        result.facts.residual = rmsResidual(h, from, to, inliers);
+        if (m_method == AlignMethod::Local) {
+            const cv::Matx33d reduced = fullFromReduced(features.scale).inv() * h * fullFromReduced(reference->scale);
+            Refinement refinement = refineLocally(reference->grey, features.grey, reduced, reference->scale);
+            result.field = std::move(refinement.field);
+            result.facts.refinedTiles = refinement.tiles;
+            result.facts.refinedArea = refinement.area;
+        }
         return result;
     } catch (const cv::Exception &e) {
         return Failure{e.code == cv::Error::StsNoMem ? memoryReason() : QString::fromStdString(e.err)};
@@ -278,7 +327,66 @@ RowSpan spanOf(const Homography &h, QSize frame, int width, int y)
 
 } // namespace
 
-std::optional<WarpedFrame> warpFrame(const QImage &frame, const Homography &toFrame, QSize area)
+namespace {
+
+// Rows of the area resampled through one pair of maps at a time: the maps of a whole 12 MP frame
+// would take 96 MB.
+constexpr int BandRows = 32;
+
+// The longest run of x in [0, width) where covered(x).
+template <typename Covered>
+RowSpan longestRun(int width, Covered covered)
+{
+    RowSpan longest, run;
+    for (int x = 0; x <= width; ++x) {
+        if (x < width && covered(x)) {
+            if (run.begin >= run.end)
+                run = {x, x};
+            run.end = x + 1;
+            continue;
+        }
+        if (run.end - run.begin > longest.end - longest.begin)
+            longest = run;
+        run = {};
+    }
+    return longest;
+}
+
+// toFrame(p + field(p)) for every pixel of the area, band by band, and each row's covered span.
+void warpThroughField(const cv::Mat &source, cv::Mat &target, const Homography &toFrame, const LocalField &field,
+                      Coverage &coverage)
+{
+    const auto &m = toFrame.m;
+    const int width = target.cols;
+    const float lastX = float(source.cols - 1), lastY = float(source.rows - 1);
+    cv::Mat mapX(BandRows, width, CV_32F), mapY(BandRows, width, CV_32F);
+    std::vector<float> dx(static_cast<std::size_t>(width)), dy(static_cast<std::size_t>(width));
+    for (int first = 0; first < target.rows; first += BandRows) {
+        const int rows = std::min(BandRows, target.rows - first);
+        for (int r = 0; r < rows; ++r) {
+            const int y = first + r;
+            field.row(y, width, dx.data(), dy.data());
+            auto *u = mapX.ptr<float>(r);
+            auto *v = mapY.ptr<float>(r);
+            for (int x = 0; x < width; ++x) {
+                const double qx = double(x) + double(dx[std::size_t(x)]), qy = double(y) + double(dy[std::size_t(x)]);
+                const double w = m[6] * qx + m[7] * qy + m[8];
+                // Behind the camera: a place no frame pixel is, so the run stops there.
+                u[x] = w > 0 ? float((m[0] * qx + m[1] * qy + m[2]) / w) : -1.0f;
+                v[x] = w > 0 ? float((m[3] * qx + m[4] * qy + m[5]) / w) : -1.0f;
+            }
+            coverage[std::size_t(y)] = longestRun(width, [&](int x) {
+                return u[x] >= 0 && u[x] <= lastX && v[x] >= 0 && v[x] <= lastY;
+            });
+        }
+        cv::Mat band = target.rowRange(first, first + rows);
+        cv::remap(source, band, mapX.rowRange(0, rows), mapY.rowRange(0, rows), cv::INTER_CUBIC, cv::BORDER_REPLICATE);
+    }
+}
+
+} // namespace
+
+std::optional<WarpedFrame> warpFrame(const QImage &frame, const Homography &toFrame, QSize area, const LocalField &field)
 {
     useCallingThreadOnly();
     try {
@@ -286,6 +394,10 @@ std::optional<WarpedFrame> warpFrame(const QImage &frame, const Homography &toFr
         if (warped.picture.isNull())
             return std::nullopt;
         cv::Mat target = viewOf(warped.picture);
+        if (!field.empty()) {
+            warpThroughField(viewOf(frame), target, toFrame, field, warped.coverage);
+            return warped;
+        }
         const cv::Matx33d h(toFrame.m.data());
         cv::warpPerspective(viewOf(frame), target, h, target.size(), cv::INTER_CUBIC | cv::WARP_INVERSE_MAP,
                             cv::BORDER_REPLICATE);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/align/alignment.h"
 #include "engine/align/coverage.h"
 #include "engine/core/outcome.h"
 #include "engine/core/workerpool.h"
@@ -28,6 +29,8 @@ struct LoadedPicture {
     std::optional<Coverage> coverage;
     // Decoded, but it could not be aligned to the stack's reference: `failure` says why.
     bool unaligned = false;
+    // Aligned: what the alignment rests on.
+    std::optional<AlignmentFacts> alignment;
 };
 
 // Decodes one opened regular file, saying why where it gives no picture. Reads fail once the

@@ -36,6 +36,7 @@ FrameTaken takeFrame(StackRun &run, StackPlan &plan, const StackEvents &events, 
     taken.picture = std::move(loaded.picture);
     taken.failure = std::move(loaded.failure);
     taken.unaligned = loaded.unaligned;
+    taken.alignment = loaded.alignment;
     return taken;
 }
 
@@ -67,7 +68,8 @@ QStringList pathsAhead(const StackPlan &plan)
 StackResult runStack(StackPlan plan, const StackEvents &events, const StackResources &resources)
 {
     const QImage reference = plan.alignment ? std::exchange(plan.alignment->reference, QImage()) : QImage();
-    StackRun run(plan.area, pathsAhead(plan), resources, plan.options, reference);
+    StackRun run(plan.area, pathsAhead(plan), resources, plan.options, reference,
+                 plan.alignment ? plan.alignment->method : AlignMethod::Local);
     if (const Outcome<> admitted = run.admitted(); !admitted)
         return {StackResult::Kind::Refused, admitted.reason(), {}};
     // Where the last frame with a picture covers the area: all of it, unless it was warped.

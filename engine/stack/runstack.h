@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/align/alignment.h"
 #include "engine/stack/stackmode.h"
 #include "engine/stack/stackresources.h"
 
@@ -21,6 +22,7 @@ struct StackFrame {
 // samples are then those of the frames that cover it.
 struct Alignment {
     QImage reference; // a picture of the area's size
+    AlignMethod method = AlignMethod::Local;
 };
 
 // A stack, described once.
@@ -41,6 +43,7 @@ struct FrameTaken {
     bool unaligned = false; // decoded, but it matched the reference nowhere
     bool removed = false;   // no file at its turn: the caller's list lost the entry
     bool brought = false;   // the plan's own picture
+    std::optional<AlignmentFacts> alignment; // aligned: what the alignment rests on
 };
 
 // What the caller makes of a frame: stacks a picture (the frame's own, or one that stands in for

@@ -21,24 +21,25 @@ PoolTask faultInPlanes(const StackPlanes &planes, int count)
 }
 
 // Aligns each decoded frame to the reference on the worker that decoded it.
-FrameAligner alignerTo(const QImage &reference)
+FrameAligner alignerTo(const QImage &reference, AlignMethod method)
 {
-    auto features = std::make_shared<const AlignmentReference>(reference);
+    auto features = std::make_shared<const AlignmentReference>(reference, method);
     return [features](QImage decoded) {
         LoadedPicture aligned;
-        const Outcome<Homography> toFrame = features->align(decoded);
-        if (!toFrame) {
-            aligned.failure = toFrame.reason();
+        const Outcome<FrameAlignment> found = features->align(decoded);
+        if (!found) {
+            aligned.failure = found.reason();
             aligned.unaligned = true;
             return aligned;
         }
-        std::optional<WarpedFrame> warped = warpFrame(decoded, *toFrame, features->area());
+        std::optional<WarpedFrame> warped = warpFrame(decoded, found->toFrame, features->area(), found->field);
         if (!warped) {
             aligned.failure = qt_error_string(ENOMEM);
             return aligned;
         }
         aligned.picture = std::move(warped->picture);
         aligned.coverage = std::move(warped->coverage);
+        aligned.alignment = found->facts;
         return aligned;
     };
 }
@@ -51,7 +52,7 @@ FrameDecoder loaderAt(SampleDepth depth)
 } // namespace
 
 StackRun::StackRun(QSize area, const QStringList &paths, const StackResources &resources,
-                   const StackOptions &options, const QImage &alignTo)
+                   const StackOptions &options, const QImage &alignTo, AlignMethod method)
     : m_area(area), m_count(int(paths.size())), m_options(options)
 {
     const std::optional<std::uint64_t> budget = resources.memory();
@@ -69,7 +70,7 @@ StackRun::StackRun(QSize area, const QStringList &paths, const StackResources &r
         m_coverage.emplace(area, m_count);
     m_ahead.emplace(resources.pool ? *resources.pool : DecodePool::shared(),
                     resources.decoder ? resources.decoder : loaderAt(options.depth), options.depth, paths,
-                    std::int64_t(decoding), alignTo.isNull() ? FrameAligner() : alignerTo(alignTo));
+                    std::int64_t(decoding), alignTo.isNull() ? FrameAligner() : alignerTo(alignTo, method));
     // Frames the loop is done with come back for the next decodes: the caller's, and those in
     // flight and in the room of the frames ahead.
     keepFrameBuffers(KeptFrames);

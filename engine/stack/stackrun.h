@@ -34,7 +34,7 @@ public:
     // An empty path is a frame the caller brings itself; it is not read ahead, nor taken. The
     // reference, when not null, is a picture of the area's size.
     StackRun(QSize area, const QStringList &paths, const StackResources &resources = {},
-             const StackOptions &options = {}, const QImage &alignTo = {});
+             const StackOptions &options = {}, const QImage &alignTo = {}, AlignMethod method = AlignMethod::Local);
     ~StackRun();
     StackRun(const StackRun &) = delete;
     StackRun &operator=(const StackRun &) = delete;

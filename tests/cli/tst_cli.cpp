@@ -11,6 +11,9 @@
 #include <QColorSpace>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
@@ -511,10 +514,12 @@ void CliTest::manyFramesFoldInBoundedMemory()
 void CliTest::alignedBurst_data()
 {
     QTest::addColumn<QStringList>("command");
+    QTest::addColumn<QString>("align");
     QTest::addColumn<bool>("flatFrame");
-    QTest::newRow("median") << QStringList{"median"} << false;
-    QTest::newRow("mean") << QStringList{"stack", "--mode", "mean"} << false;
-    QTest::newRow("a flat frame in the burst") << QStringList{"median"} << true;
+    QTest::newRow("median") << QStringList{"median"} << "--align" << false;
+    QTest::newRow("mean") << QStringList{"stack", "--mode", "mean"} << "--align" << false;
+    QTest::newRow("median, one homography a frame") << QStringList{"median"} << "--align=global" << false;
+    QTest::newRow("a flat frame in the burst") << QStringList{"median"} << "--align" << true;
 }
 
 // A hand-held burst of one scene, its first frame the scene itself: aligned, the stack is the
@@ -522,6 +527,7 @@ void CliTest::alignedBurst_data()
 void CliTest::alignedBurst()
 {
     QFETCH(QStringList, command);
+    QFETCH(QString, align);
     QFETCH(bool, flatFrame);
     const QSize size(480, 360);
     QTemporaryDir dir;
@@ -538,14 +544,30 @@ void CliTest::alignedBurst()
         QVERIFY(filledPicture(size.width(), size.height(), qRgb(90, 90, 90)).save(dir.filePath(names[2])));
     }
     const QStringList before = entriesOf(dir.path());
-    const ToolRun aligned = runCli(command + QStringList{"--align", "-o", "aligned.png"} + names, dir.path());
+    const ToolRun aligned = runCli(command + QStringList{align, "--report", "report.json", "-o", "aligned.png"} + names, dir.path());
+    // The report describes every frame, reached or not.
+    const QJsonObject report = QJsonDocument::fromJson(contents(dir.filePath("report.json"))).object();
+    const QJsonArray described = report["frames"].toArray();
+    QCOMPARE(report["frameCount"].toInt(), names.size());
+    QCOMPARE(report["written"].toBool(), !flatFrame);
+    QCOMPARE(report["align"].toString(), align == u"--align" ? "global and local" : "global");
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const QJsonObject frame = described[i].toObject();
+        QCOMPARE(frame["path"].toString(), names[i]);
+        const QString status = i == 0 ? "reference" : !flatFrame || i < 2 ? "stacked" : i == 2 ? "not aligned" : "not reached";
+        QCOMPARE(frame["status"].toString(), status);
+        if (status == u"stacked")
+            QVERIFY(frame["alignment"]["inliers"].toInt() >= 40 && frame["alignment"]["residualPixels"].toDouble() < 1);
+    }
     if (flatFrame) {
+        QVERIFY(report["reason"].toString().startsWith("cannot align frame flat.png"));
+        QVERIFY(described[2]["reason"].toString().startsWith("too few matching features"));
         QCOMPARE(aligned.exitCode, 1);
         QVERIFY2(QRegularExpression(R"(^ombrelux-cli: cannot align frame flat\.png: too few matching features \(\d+ of \d+ needed\)\n$)")
                      .match(QString::fromLocal8Bit(aligned.err))
                      .hasMatch(),
                  aligned.err.constData());
-        QCOMPARE(entriesOf(dir.path()), before);
+        QCOMPARE(entriesOf(dir.path()), before + QStringList{"report.json"});
         return;
     }
     QCOMPARE(aligned.exitCode, 0);
@@ -906,6 +928,12 @@ void CliTest::failures_data()
                                          << "cannot align frame column.bmp: the frame is too small to align (1 x 40 pixels";
     QTest::newRow("reference of one row") << args("median --align -o keep.bmp row.bmp wide.bmp") << 1
                                           << "the reference is too small to align (60 x 1 pixels";
+    QTest::newRow("report in a missing folder") << args("median --report nowhere/report.json -o keep.bmp " + frames) << 1
+                                                << "cannot write report nowhere/report.json: ";
+    QTest::newRow("report on brighten") << args("brighten --report report.json -o keep.bmp good.bmp") << 2
+                                        << "Unknown option 'report'";
+    QTest::newRow("align=local") << args("median --align=local -o keep.bmp " + frames) << 2
+                                 << "--align takes no value or =global, not 'local'";
     QTest::newRow("align on subtract") << args("subtract --align -o keep.bmp good.bmp good.png") << 2
                                        << "Unknown option 'align'";
     QTest::newRow("too large") << args("brighten -o keep.bmp huge.bmp") << 1 << "cannot read image huge.bmp: too large";
@@ -1125,7 +1153,7 @@ void CliTest::helpAndVersion_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("start");
-    QTest::newRow("--help") << QStringList{"--help"} << QByteArray("Usage: ombrelux-cli stack [--quiet] [--align] [--depth BITS] --mode MODE [--kappa K] -o OUT FRAME");
+    QTest::newRow("--help") << QStringList{"--help"} << QByteArray("Usage: ombrelux-cli stack [--quiet] [--align[=global]] [--depth BITS] [--report FILE] --mode MODE [--kappa K] -o OUT FRAME");
     QTest::newRow("command --help") << QStringList{"brighten", "--help"} << QByteArray("Usage: ombrelux-cli");
     QTest::newRow("--version") << QStringList{"--version"} << QByteArray("ombrelux-cli ");
 }

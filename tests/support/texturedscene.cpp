@@ -63,17 +63,22 @@ QRgb sceneAt(double x, double y, std::uint32_t seed)
 
 } // namespace
 
-QImage sceneFrame(QSize size, const Homography &toScene, std::uint32_t seed)
+QImage sceneFrame(QSize size, const std::function<QPointF(QPointF)> &toScene, std::uint32_t seed)
 {
     QImage frame(size, QImage::Format_RGB32);
     for (int y = 0; y < size.height(); ++y) {
         auto *row = reinterpret_cast<QRgb *>(frame.scanLine(y));
         for (int x = 0; x < size.width(); ++x) {
-            const QPointF p = toScene.map(QPointF(x, y));
+            const QPointF p = toScene(QPointF(x, y));
             row[x] = sceneAt(p.x(), p.y(), seed);
         }
     }
     return frame;
+}
+
+QImage sceneFrame(QSize size, const Homography &toScene, std::uint32_t seed)
+{
+    return sceneFrame(size, [&toScene](QPointF p) { return toScene.map(p); }, seed);
 }
 
 Homography inverted(const Homography &h)

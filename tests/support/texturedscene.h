@@ -6,12 +6,15 @@
 #include <QSize>
 
 #include <cstdint>
+#include <functional>
 
 // A frame of a deterministic scene with detail at every scale a feature detector looks at:
 // smooth noise in three octaves under anti-aliased discs and boxes. Frame pixel (x, y) shows the
 // scene's point toScene(x, y), pixel centres at integers, so a frame seen through a known
 // homography is rendered directly, never resampled from another picture.
 QImage sceneFrame(QSize size, const Homography &toScene, std::uint32_t seed = 1);
+// The same through any mapping of frame pixels to scene points.
+QImage sceneFrame(QSize size, const std::function<QPointF(QPointF)> &toScene, std::uint32_t seed = 1);
 
 Homography inverted(const Homography &h);
 // About the picture's centre: zoom, turn (degrees), tilt (the denominator's x and y terms, per

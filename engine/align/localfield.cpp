@@ -1,0 +1,66 @@
+#include "engine/align/localfield.h"
+
+#include <algorithm>
+#include <cmath>
+
+LocalField::LocalField(QSize nodes, QPointF origin, QPointF step)
+    : m_nodes(nodes), m_origin(origin), m_step(step),
+      m_dx(std::size_t(nodes.width()) * std::size_t(nodes.height())), m_dy(m_dx.size())
+{
+}
+
+namespace {
+
+// A coordinate's place among `count` nodes: the lower node and the weight of the next one.
+struct Between {
+    int lower;
+    float weight;
+};
+
+Between between(double position, int count)
+{
+    const double clamped = std::clamp(position, 0.0, double(count - 1));
+    const int lower = std::min(int(clamped), std::max(count - 2, 0));
+    return {lower, float(clamped - lower)};
+}
+
+} // namespace
+
+QPointF LocalField::at(double x, double y) const
+{
+    if (empty())
+        return {};
+    const Between row = between((y - m_origin.y()) / m_step.y(), m_nodes.height());
+    const Between column = between((x - m_origin.x()) / m_step.x(), m_nodes.width());
+    const int i1 = std::min(row.lower + 1, m_nodes.height() - 1), j1 = std::min(column.lower + 1, m_nodes.width() - 1);
+    const auto blend = [&](const std::vector<float> &values) {
+        const auto value = [&](int i, int j) { return double(values[index(i, j)]); };
+        const double top = value(row.lower, column.lower) * (1 - column.weight) + value(row.lower, j1) * column.weight;
+        const double bottom = value(i1, column.lower) * (1 - column.weight) + value(i1, j1) * column.weight;
+        return top * (1 - row.weight) + bottom * row.weight;
+    };
+    return {blend(m_dx), blend(m_dy)};
+}
+
+void LocalField::row(int y, int width, float *dx, float *dy) const
+{
+    if (empty()) {
+        std::fill_n(dx, width, 0.0f);
+        std::fill_n(dy, width, 0.0f);
+        return;
+    }
+    // The two node rows blended once, then along the row.
+    const Between row = between((y - m_origin.y()) / m_step.y(), m_nodes.height());
+    const int i1 = std::min(row.lower + 1, m_nodes.height() - 1);
+    std::vector<float> columnDx(std::size_t(m_nodes.width())), columnDy(columnDx.size());
+    for (int j = 0; j < m_nodes.width(); ++j) {
+        columnDx[std::size_t(j)] = m_dx[index(row.lower, j)] * (1 - row.weight) + m_dx[index(i1, j)] * row.weight;
+        columnDy[std::size_t(j)] = m_dy[index(row.lower, j)] * (1 - row.weight) + m_dy[index(i1, j)] * row.weight;
+    }
+    for (int x = 0; x < width; ++x) {
+        const Between column = between((x - m_origin.x()) / m_step.x(), m_nodes.width());
+        const auto j0 = std::size_t(column.lower), j1 = std::min(j0 + 1, columnDx.size() - 1);
+        dx[x] = columnDx[j0] * (1 - column.weight) + columnDx[j1] * column.weight;
+        dy[x] = columnDy[j0] * (1 - column.weight) + columnDy[j1] * column.weight;
+    }
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QPointF>
+#include <QSize>
+
+#include <cstddef>
+#include <vector>
+
+// What the global fit leaves to mend where the scene is not one plane (a near layer's parallax,
+// a lens breathing, a rolling shutter's skew): reference pixel p takes the frame's content from
+// toFrame(p + at(p)) instead of toFrame(p). Held on nodes `step` reference pixels apart and
+// bilinear between them, so a 12 MP frame's field takes a few hundred kilobytes.
+class LocalField {
+public:
+    LocalField() = default; // none: zero everywhere
+    // Zero at every node; node (i, j) lies at reference pixel (origin.x + j step.x, origin.y + i step.y).
+    LocalField(QSize nodes, QPointF origin, QPointF step);
+
+    bool empty() const { return m_dx.empty(); }
+    QSize nodes() const { return m_nodes; }
+    QPointF origin() const { return m_origin; }
+    QPointF step() const { return m_step; }
+
+    float &dx(int i, int j) { return m_dx[index(i, j)]; }
+    float &dy(int i, int j) { return m_dy[index(i, j)]; }
+    float dx(int i, int j) const { return m_dx[index(i, j)]; }
+    float dy(int i, int j) const { return m_dy[index(i, j)]; }
+
+    // Bilinear between the nodes, held at the outer ones beyond them.
+    QPointF at(double x, double y) const;
+
+    // Row y's displacements at x = 0 .. width - 1, in reference pixels; zero for an empty field.
+    void row(int y, int width, float *dx, float *dy) const;
+
+private:
+    std::size_t index(int i, int j) const { return std::size_t(i) * std::size_t(m_nodes.width()) + std::size_t(j); }
+
+    QSize m_nodes;
+    QPointF m_origin;
+    QPointF m_step{1, 1};
+    std::vector<float> m_dx;
+    std::vector<float> m_dy;
+};
