@@ -361,11 +361,12 @@ void warpThroughField(const cv::Mat &source, cv::Mat &target, const Homography &
     const float lastX = float(source.cols - 1), lastY = float(source.rows - 1);
     cv::Mat mapX(BandRows, width, CV_32F), mapY(BandRows, width, CV_32F);
     std::vector<float> dx(static_cast<std::size_t>(width)), dy(static_cast<std::size_t>(width));
+    const LocalField::Columns columns = field.columns(width);
     for (int first = 0; first < target.rows; first += BandRows) {
         const int rows = std::min(BandRows, target.rows - first);
         for (int r = 0; r < rows; ++r) {
             const int y = first + r;
-            field.row(y, width, dx.data(), dy.data());
+            field.row(y, columns, dx.data(), dy.data());
             auto *u = mapX.ptr<float>(r);
             auto *v = mapY.ptr<float>(r);
             for (int x = 0; x < width; ++x) {

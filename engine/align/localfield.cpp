@@ -42,8 +42,20 @@ QPointF LocalField::at(double x, double y) const
     return {blend(m_dx), blend(m_dy)};
 }
 
-void LocalField::row(int y, int width, float *dx, float *dy) const
+LocalField::Columns LocalField::columns(int width) const
 {
+    Columns columns{std::vector<int>(std::size_t(width)), std::vector<float>(std::size_t(width))};
+    for (int x = 0; !empty() && x < width; ++x) {
+        const Between column = between((x - m_origin.x()) / m_step.x(), m_nodes.width());
+        columns.lower[std::size_t(x)] = column.lower;
+        columns.weight[std::size_t(x)] = column.weight;
+    }
+    return columns;
+}
+
+void LocalField::row(int y, const Columns &columns, float *dx, float *dy) const
+{
+    const auto width = columns.lower.size();
     if (empty()) {
         std::fill_n(dx, width, 0.0f);
         std::fill_n(dy, width, 0.0f);
@@ -57,10 +69,10 @@ void LocalField::row(int y, int width, float *dx, float *dy) const
         columnDx[std::size_t(j)] = m_dx[index(row.lower, j)] * (1 - row.weight) + m_dx[index(i1, j)] * row.weight;
         columnDy[std::size_t(j)] = m_dy[index(row.lower, j)] * (1 - row.weight) + m_dy[index(i1, j)] * row.weight;
     }
-    for (int x = 0; x < width; ++x) {
-        const Between column = between((x - m_origin.x()) / m_step.x(), m_nodes.width());
-        const auto j0 = std::size_t(column.lower), j1 = std::min(j0 + 1, columnDx.size() - 1);
-        dx[x] = columnDx[j0] * (1 - column.weight) + columnDx[j1] * column.weight;
-        dy[x] = columnDy[j0] * (1 - column.weight) + columnDy[j1] * column.weight;
+    for (std::size_t x = 0; x < width; ++x) {
+        const auto j0 = std::size_t(columns.lower[x]), j1 = std::min(j0 + 1, columnDx.size() - 1);
+        const float w = columns.weight[x];
+        dx[x] = columnDx[j0] * (1 - w) + columnDx[j1] * w;
+        dy[x] = columnDy[j0] * (1 - w) + columnDy[j1] * w;
     }
 }

@@ -29,8 +29,17 @@ public:
     // Bilinear between the nodes, held at the outer ones beyond them.
     QPointF at(double x, double y) const;
 
-    // Row y's displacements at x = 0 .. width - 1, in reference pixels; zero for an empty field.
-    void row(int y, int width, float *dx, float *dy) const;
+    // Where each x of a row of `width` pixels falls among the node columns, worked out once for
+    // all the rows of a picture.
+    struct Columns {
+        std::vector<int> lower;
+        std::vector<float> weight; // of the next column
+    };
+    Columns columns(int width) const;
+
+    // Row y's displacements at x = 0 .. width - 1 (the columns' width), in reference pixels; zero
+    // for an empty field.
+    void row(int y, const Columns &columns, float *dx, float *dy) const;
 
 private:
     std::size_t index(int i, int j) const { return std::size_t(i) * std::size_t(m_nodes.width()) + std::size_t(j); }
