@@ -7,6 +7,7 @@
 #include "bench/surfaces.h"
 #include "engine/write/pngfilter.h"
 #include "engine/write/pngwriter.h"
+#include "engine/write/rowpacking.h"
 
 #include <QBuffer>
 #include <QImageWriter>
@@ -72,7 +73,7 @@ std::vector<std::uint8_t> filteredRows(const QImage &image)
     std::vector<std::uint8_t> above(bytes, 0), row(bytes);
     for (int y = 0; y < image.height(); ++y) {
         packRgbRow(reinterpret_cast<const QRgb *>(image.constScanLine(y)), std::size_t(image.width()), row.data());
-        filterPngRow(row.data(), above.data(), bytes, rows.data() + std::size_t(y) * (bytes + 1));
+        filterPngRow(row.data(), above.data(), bytes, 3, rows.data() + std::size_t(y) * (bytes + 1));
         above.swap(row);
     }
     return rows;
