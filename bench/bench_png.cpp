@@ -7,6 +7,7 @@
 #include "bench/surfaces.h"
 #include "engine/write/pngfilter.h"
 #include "engine/write/pngwriter.h"
+#include "engine/write/rowpacking.h"
 
 #include <QBuffer>
 #include <QImageWriter>
@@ -16,6 +17,7 @@
 #include <libdeflate.h>
 #endif
 
+#include <array>
 #include <functional>
 #include <vector>
 
@@ -26,16 +28,20 @@ constexpr int Height = 3000;
 
 enum Picture { Smooth, Noisy };
 
-const QImage &picture(Picture which)
+// At 16 bits a sample when `deep`: the same picture, for the 16-bit PNG beside the 8-bit one.
+const QImage &picture(Picture which, bool deep = false)
 {
-    static const QImage smooth = photoSurface(Width, Height, 1.5, 11);
-    static const QImage noisy = photoSurface(Width, Height, 12, 12);
-    return which == Smooth ? smooth : noisy;
+    static std::array<QImage, 4> made;
+    QImage &image = made[std::size_t(which + 2 * deep)];
+    if (image.isNull())
+        image = which == Smooth ? photoSurface(Width, Height, 1.5, 11, deep) : photoSurface(Width, Height, 12, 12, deep);
+    return image;
 }
 
-void timeWriter(benchmark::State &state, const std::function<bool(const QImage &, QIODevice &)> &write)
+void timeWriter(benchmark::State &state, const std::function<bool(const QImage &, QIODevice &)> &write,
+                bool deep = false)
 {
-    const QImage &image = picture(Picture(state.range(0)));
+    const QImage &image = picture(Picture(state.range(0)), deep);
     QByteArray file;
     QBuffer buffer(&file);
     buffer.open(QIODevice::WriteOnly);
@@ -62,6 +68,12 @@ void BM_PngOurs(benchmark::State &state)
     timeWriter(state, writePng);
 }
 
+// Twice the bytes to filter and compress, and the low byte of each sample noise.
+void BM_PngOurs16(benchmark::State &state)
+{
+    timeWriter(state, writePng, true);
+}
+
 // Signature, IHDR, IDAT's framing and IEND around the compressed rows.
 constexpr std::size_t PngFraming = 8 + 25 + 12 + 12;
 
@@ -72,7 +84,7 @@ std::vector<std::uint8_t> filteredRows(const QImage &image)
     std::vector<std::uint8_t> above(bytes, 0), row(bytes);
     for (int y = 0; y < image.height(); ++y) {
         packRgbRow(reinterpret_cast<const QRgb *>(image.constScanLine(y)), std::size_t(image.width()), row.data());
-        filterPngRow(row.data(), above.data(), bytes, rows.data() + std::size_t(y) * (bytes + 1));
+        filterPngRow(row.data(), above.data(), bytes, 3, rows.data() + std::size_t(y) * (bytes + 1));
         above.swap(row);
     }
     return rows;
@@ -123,6 +135,7 @@ void BM_PngLibdeflate(benchmark::State &state)
 
 BENCHMARK(BM_PngQt)->ArgName("noisy")->Arg(Smooth)->Arg(Noisy)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PngOurs)->ArgName("noisy")->Arg(Smooth)->Arg(Noisy)->UseRealTime()->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PngOurs16)->ArgName("noisy")->Arg(Smooth)->Arg(Noisy)->UseRealTime()->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PngZlib)->ArgNames({"noisy", "level"})->ArgsProduct({{Smooth, Noisy}, {1, 9}})->UseRealTime()->Unit(benchmark::kMillisecond);
 #if OMBRELUX_HAVE_LIBDEFLATE
 BENCHMARK(BM_PngLibdeflate)->ArgNames({"noisy", "level"})->ArgsProduct({{Smooth, Noisy}, {1, 12}})->UseRealTime()->Unit(benchmark::kMillisecond);

@@ -2,6 +2,7 @@
 
 #include "engine/write/pngwriter.h"
 #include "engine/write/ppmwriter.h"
+#include "engine/write/rowpacking.h"
 
 #include <QColorSpace>
 #include <QFileInfo>
@@ -16,7 +17,7 @@ struct Extension {
     const char *format;
     int quality;
     bool tagged;
-    bool holdsSixteenBits;
+    bool sixteenBits;
 };
 
 // JPEG at 95: a result meant for keeping, not the web; Qt's default of 75 shows blocks in skies.
@@ -37,6 +38,15 @@ bool writable(const Extension &extension)
     return QImageWriter::supportedImageFormats().contains(extension.format);
 }
 
+QStringList extensionsWhere(bool (*admits)(const Extension &))
+{
+    QStringList list;
+    for (const Extension &extension : Extensions)
+        if (writable(extension) && admits(extension))
+            list << QLatin1Char('.') + QLatin1String(extension.suffix);
+    return list;
+}
+
 } // namespace
 
 DeviceWriter OutputFormat::writer() const
@@ -46,14 +56,17 @@ DeviceWriter OutputFormat::writer() const
         return writePng;
     if (name == "ppm")
         return writePpm;
-    return [format = name, level = quality, srgb = tagged](const QImage &surface, QIODevice &device) {
-        QImageWriter writer(&device, format);
-        writer.setQuality(level);
-        if (!srgb)
-            return writer.write(surface);
+    return [format = *this](const QImage &surface, QIODevice &device) {
+        QImageWriter writer(&device, format.name);
+        writer.setQuality(format.quality);
+        // Qt's TIFF writer keeps RGBA64's alpha as a fourth sample and writes RGBX64 as RGB; a
+        // format of 8 bits gets Qt's rounding rather than whatever its plugin makes of 16.
+        QImage labelled = hasDeepSamples(surface)
+            ? surface.convertToFormat(format.holdsSixteenBits ? QImage::Format_RGBX64 : QImage::Format_RGB32)
+            : surface;
         // Qt writes the colour space as an ICC profile; the pixels are sRGB already.
-        QImage labelled = surface;
-        labelled.setColorSpace(QColorSpace::SRgb);
+        if (format.tagged)
+            labelled.setColorSpace(QColorSpace::SRgb);
         return writer.write(labelled);
     };
 }
@@ -63,22 +76,9 @@ std::optional<OutputFormat> outputFormatFor(const QString &path)
     const QString suffix = QFileInfo(path).suffix().toLower();
     for (const Extension &extension : Extensions)
         if (suffix == QLatin1String(extension.suffix) && writable(extension))
-            return OutputFormat{extension.format, extension.quality, extension.tagged, extension.holdsSixteenBits};
+            return OutputFormat{extension.format, extension.quality, extension.tagged, extension.sixteenBits};
     return std::nullopt;
 }
-
-namespace {
-
-QStringList extensionsWhere(bool (*wanted)(const Extension &))
-{
-    QStringList list;
-    for (const Extension &extension : Extensions)
-        if (writable(extension) && wanted(extension))
-            list << QLatin1Char('.') + QLatin1String(extension.suffix);
-    return list;
-}
-
-} // namespace
 
 QStringList supportedExtensions()
 {
@@ -87,5 +87,5 @@ QStringList supportedExtensions()
 
 QStringList sixteenBitExtensions()
 {
-    return extensionsWhere([](const Extension &extension) { return extension.holdsSixteenBits; });
+    return extensionsWhere([](const Extension &extension) { return extension.sixteenBits; });
 }

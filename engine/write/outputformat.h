@@ -12,7 +12,7 @@ struct OutputFormat {
     QByteArray name; // as QImageWriter knows it
     int quality = -1; // the writer's default when -1
     bool tagged = false; // tagged sRGB, and carries the first input's capture metadata
-    bool holdsSixteenBits = false;
+    bool holdsSixteenBits = false; // else a 16-bit picture is written rounded to 8 bits
     DeviceWriter writer() const;
 };
 
@@ -21,5 +21,5 @@ std::optional<OutputFormat> outputFormatFor(const QString &path);
 
 // ".bmp", ".png", ... each only where this Qt can write it.
 QStringList supportedExtensions();
-// Those of formats that hold 16 bits a sample.
+// Those of supportedExtensions() whose formats hold 16 bits a sample: ".png", ".ppm", ".tif", ...
 QStringList sixteenBitExtensions();

@@ -3,6 +3,7 @@
 #include "engine/core/workerpool.h"
 #include "engine/write/deflateband.h"
 #include "engine/write/pngfilter.h"
+#include "engine/write/rowpacking.h"
 
 #include <QIODevice>
 #include <QScopeGuard>
@@ -25,7 +26,6 @@ namespace {
 using Byte = std::uint8_t;
 using Bytes = std::span<const Byte>;
 
-constexpr std::size_t Pixel = 3;
 // Small enough that two workers share a picture evenly and a few bands ahead stay cheap to hold,
 // large enough that each band's block header and flush cost nothing. The bytes written depend on
 // the band size alone, never on how many workers there are.
@@ -72,12 +72,12 @@ bool writeChunk(QIODevice &device, const char (&type)[5], std::initializer_list<
 }
 
 // IHDR, then sRGB with the gAMA and cHRM values it stands for, for readers that know only those.
-bool writeHeader(QIODevice &device, const QImage &rgb)
+bool writeHeader(QIODevice &device, const QImage &rgb, Byte bitsPerSample)
 {
     std::array<Byte, 13> header{};
     qToBigEndian(quint32(rgb.width()), header.data());
     qToBigEndian(quint32(rgb.height()), header.data() + 4);
-    header[8] = 8; // bits per sample
+    header[8] = bitsPerSample;
     header[9] = 2; // RGB; compression, filtering and interlacing stay 0
     constexpr std::array<Byte, 1> Perceptual{0};
     std::array<Byte, 32> chromaticities;
@@ -89,10 +89,21 @@ bool writeHeader(QIODevice &device, const QImage &rgb)
         && writeChunk(device, "cHRM", {chromaticities});
 }
 
+// Format_RGB32 written at 8 bits a sample, or Format_RGBX64 at 16.
 struct Picture {
     const QImage &rgb;
+    std::size_t pixel; // bytes a pixel in the file: 3 or 6
     int bandRows;
     int bands;
+
+    void pack(int y, Byte *bytes) const
+    {
+        const auto width = std::size_t(rgb.width());
+        if (pixel == 6)
+            packRgb48Row(reinterpret_cast<const QRgba64 *>(rgb.constScanLine(y)), width, bytes);
+        else
+            packRgbRow(reinterpret_cast<const QRgb *>(rgb.constScanLine(y)), width, bytes);
+    }
 };
 
 // One band's filtered rows, compressed, with what the zlib trailer needs of them.
@@ -110,18 +121,17 @@ struct Scratch {
 // std::bad_alloc when memory runs out.
 bool encodeBand(const Picture &picture, int index, Scratch &scratch, Band &band)
 {
-    const auto width = std::size_t(picture.rgb.width());
-    const std::size_t bytes = Pixel * width;
+    const std::size_t bytes = picture.pixel * std::size_t(picture.rgb.width());
     const int first = index * picture.bandRows;
     const int end = std::min(picture.rgb.height(), first + picture.bandRows);
     scratch.above.assign(bytes, 0);
     if (first > 0)
-        packRgbRow(reinterpret_cast<const QRgb *>(picture.rgb.constScanLine(first - 1)), width, scratch.above.data());
+        picture.pack(first - 1, scratch.above.data());
     scratch.row.resize(bytes);
     scratch.filtered.resize((bytes + 1) * std::size_t(end - first));
     for (int y = first; y < end; ++y) {
-        packRgbRow(reinterpret_cast<const QRgb *>(picture.rgb.constScanLine(y)), width, scratch.row.data());
-        filterPngRow(scratch.row.data(), scratch.above.data(), bytes,
+        picture.pack(y, scratch.row.data());
+        filterPngRow(scratch.row.data(), scratch.above.data(), bytes, picture.pixel,
                      scratch.filtered.data() + (bytes + 1) * std::size_t(y - first));
         std::swap(scratch.row, scratch.above);
     }
@@ -270,20 +280,23 @@ bool writeBands(const Picture &picture, QIODevice &device)
 
 } // namespace
 
-int pngBandRows(int width)
+int pngBandRows(int width, int bitsPerSample)
 {
-    return int(std::max<std::size_t>(1, BandBytes / (Pixel * std::size_t(width) + 1)));
+    const std::size_t rowBytes = std::size_t(bitsPerSample / 8 * 3) * std::size_t(width) + 1;
+    return int(std::max<std::size_t>(1, BandBytes / rowBytes));
 }
 
 bool writePng(const QImage &picture, QIODevice &device)
 {
     try {
-        const QImage rgb = picture.convertToFormat(QImage::Format_RGB32);
+        const bool deep = hasDeepSamples(picture);
+        const QImage rgb = picture.convertToFormat(deep ? QImage::Format_RGBX64 : QImage::Format_RGB32);
         if (rgb.isNull())
             return false;
-        const int bandRows = pngBandRows(rgb.width());
-        const Picture bands{rgb, bandRows, (rgb.height() + bandRows - 1) / bandRows};
-        return writeHeader(device, rgb) && writeBands(bands, device) && writeChunk(device, "IEND", {});
+        const int bits = deep ? 16 : 8;
+        const int bandRows = pngBandRows(rgb.width(), bits);
+        const Picture bands{rgb, std::size_t(bits / 8 * 3), bandRows, (rgb.height() + bandRows - 1) / bandRows};
+        return writeHeader(device, rgb, Byte(bits)) && writeBands(bands, device) && writeChunk(device, "IEND", {});
     } catch (const std::bad_alloc &) {
         return false;
     }

@@ -35,8 +35,9 @@ void PngFilterTest::vectorCostsMatchScalar()
         row[i] = std::uint8_t(128 + offset(random));
         above[i] = std::uint8_t(128 + offset(random));
     }
-    const auto expected = filterCostsScalar(row.data(), above.data(), 3, row.size());
-    QCOMPARE(filterCostsSse2(row.data(), above.data(), 3, row.size()), expected);
+    for (const std::size_t pixel : {3, 6}) // bytes of a pixel at 8 and 16 bits a sample
+        QCOMPARE(filterCostsSse2(row.data(), above.data(), pixel, pixel, row.size()),
+                 filterCostsScalar(row.data(), above.data(), pixel, pixel, row.size()));
 #else
     QSKIP("no vector path on this target");
 #endif

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -19,6 +20,15 @@ QImage randomPicture(int width, int height, std::uint32_t seed)
         for (int x = 0; x < width; ++x)
             row[x] = 0xff000000u | (random() & 0xffffffu);
     }
+    return picture;
+}
+
+QImage randomDeepPicture(int width, int height, std::uint32_t seed)
+{
+    QImage picture(width, height, QImage::Format_RGBX64); // 8-byte pixels: rows without padding
+    std::mt19937_64 random(seed);
+    auto *pixels = reinterpret_cast<quint64 *>(picture.bits());
+    std::generate(pixels, pixels + width * height, [&] { return random() | 0xffffull << 48; });
     return picture;
 }
 

@@ -10,6 +10,8 @@
 
 // Seeded random RGB32 picture (alpha 0xff).
 QImage randomPicture(int width, int height, std::uint32_t seed);
+// Seeded random RGBX64 picture: every bit of R, G and B drawn, X 0xffff.
+QImage randomDeepPicture(int width, int height, std::uint32_t seed);
 QImage filledPicture(int width, int height, QRgb color);
 // Writes the picture as a file of the given format into dir; returns the path.
 QString writePicture(const QImage &picture, const QString &dir, const QString &name, const char *format = "bmp");
