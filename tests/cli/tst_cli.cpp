@@ -1,5 +1,6 @@
 #include "cli/framelist.h"
 #include "engine/decode/imageloader.h"
+#include "engine/stack/modetable.h"
 #include "reference/stackmodes.h"
 #include "reference/pointops.h"
 #include "support/externaltools.h"
@@ -33,6 +34,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <random>
 #include <utility>
 
 namespace {
@@ -269,23 +271,55 @@ QImage readResult(const QString &path)
 }
 
 // Per pixel and channel over the first frame's area, a frame counting 0 where it does not reach.
+// At the frames' depth: RGB32 or RGBX64.
 QImage expectedStack(const std::vector<QImage> &frames, const StackOptions &options = {})
 {
-    QImage result(frames.front().size(), QImage::Format_RGB32);
+    QImage result(frames.front().size(), frames.front().format());
     for (int y = 0; y < result.height(); ++y)
         for (int x = 0; x < result.width(); ++x) {
-            std::array<int, 3> channels{};
-            for (int c = 0; c < 3; ++c) {
+            Samples channels{};
+            for (std::size_t c = 0; c < 3; ++c) {
                 std::vector<int> samples;
-                for (const QImage &frame : frames) {
-                    const QRgb p = frame.valid(x, y) ? frame.pixel(x, y) : 0u;
-                    samples.push_back(int((p >> (16 - 8 * c)) & 0xffu));
-                }
-                channels[std::size_t(c)] = referenceStack(options, samples);
+                for (const QImage &frame : frames)
+                    samples.push_back(frame.valid(x, y) ? samplesAt(frame, x, y)[c] : 0);
+                channels[c] = referenceStack(options, samples);
             }
-            result.setPixel(x, y, qRgb(channels[0], channels[1], channels[2]));
+            setSamples(result, x, y, channels);
         }
     return result;
+}
+
+// Each sample of the picture, or of it and a second one, through `operation`.
+template <typename Operation>
+QImage pointwise(const QImage &picture, const QImage &second, Operation operation)
+{
+    QImage result = picture.copy();
+    for (int y = 0; y < result.height(); ++y)
+        for (int x = 0; x < result.width(); ++x) {
+            Samples samples = samplesAt(picture, x, y);
+            for (std::size_t c = 0; c < 3; ++c)
+                samples[c] = operation(samples[c], second.valid(x, y) ? samplesAt(second, x, y)[c] : 0);
+            setSamples(result, x, y, samples);
+        }
+    return result;
+}
+
+// The mode a command line names: `stack --mode WORD`, or `median`.
+StackMode modeOf(const QStringList &command)
+{
+    const QString word = command.value(command.indexOf(QStringLiteral("--mode")) + 1, QStringLiteral("median"));
+    return std::ranges::find(stackModes(), word, &ModeEntry::word)->mode;
+}
+
+// A seeded picture of 16-bit samples over the whole range.
+QImage deepPicture(QSize size, std::uint32_t seed)
+{
+    std::mt19937 random(seed);
+    QImage picture(size, QImage::Format_RGBX64);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            setSamples(picture, x, y, {int(random() % 65536), int(random() % 65536), int(random() % 65536)});
+    return picture;
 }
 
 // The window's brightening pass by pass, until a pass changes nothing.
@@ -388,6 +422,8 @@ private slots:
     void captureMetadata();
     void heicCaptureMetadata_data();
     void heicCaptureMetadata();
+    void sixteenBits_data();
+    void sixteenBits();
     void failures_data();
     void failures();
     void qtWarningsNameTheFile();
@@ -519,6 +555,7 @@ void CliTest::alignedBurst_data()
     QTest::newRow("median") << QStringList{"median"} << "--align" << false;
     QTest::newRow("mean") << QStringList{"stack", "--mode", "mean"} << "--align" << false;
     QTest::newRow("median, one homography a frame") << QStringList{"median"} << "--align=global" << false;
+    QTest::newRow("median at 16 bits") << QStringList{"median", "--depth", "16"} << "--align" << false;
     QTest::newRow("a flat frame in the burst") << QStringList{"median"} << "--align" << true;
 }
 
@@ -873,6 +910,67 @@ void CliTest::heicCaptureMetadata()
     QCOMPARE(read, QByteArray("Phone Maker\nPhone 15\n2026:05:06 07:08:09\n1/250\n"));
 }
 
+void CliTest::sixteenBits_data()
+{
+    QTest::addColumn<QStringList>("command");
+    QTest::addColumn<QString>("inputs"); // 16-bit TIFF, 8-bit BMP or CFA DNG frames
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<int>("bits"); // of the samples computed and written
+    QTest::newRow("median to TIFF") << QStringList{"median"} << "tif" << "out.tif" << 16;
+    QTest::newRow("mean to PNG") << QStringList{"stack", "--mode", "mean"} << "tif" << "out.png" << 16;
+    QTest::newRow("sigma to PPM") << QStringList{"stack", "--mode", "sigma"} << "tif" << "out.ppm" << 16;
+    QTest::newRow("min of camera RAW") << QStringList{"stack", "--mode", "min"} << "dng" << "out.tif" << 16;
+    QTest::newRow("8-bit frames, --depth 16") << QStringList{"stack", "--mode", "mean", "--depth", "16"} << "bmp" << "out.png" << 16;
+    QTest::newRow("--depth 8") << QStringList{"median", "--depth", "8"} << "tif" << "out.png" << 8;
+    QTest::newRow("BMP holds 8 bits") << QStringList{"stack", "--mode", "max"} << "tif" << "out.bmp" << 8;
+    QTest::newRow("brighten") << QStringList{"brighten"} << "tif" << "out.tif" << 16;
+    QTest::newRow("subtract") << QStringList{"subtract"} << "tif" << "out.png" << 16;
+}
+
+void CliTest::sixteenBits()
+{
+    QFETCH(QStringList, command);
+    QFETCH(QString, inputs);
+    QFETCH(QString, output);
+    QFETCH(int, bits);
+    QTemporaryDir dir;
+    const int count = command.first() == u"brighten" ? 1 : command.first() == u"subtract" ? 2 : 5;
+    std::vector<QImage> frames; // as the run reads them
+    QStringList names;
+    for (int i = 0; i < count; ++i) {
+        names << dir.filePath(QStringLiteral("f%1.").arg(i) + inputs);
+        if (inputs == u"dng") {
+            // A sensor's 12 bits, developed as the loader does: its own rows check that against dcraw_emu.
+            const QImage mosaic = deepPicture({32, 24}, std::uint32_t(i + 7));
+            QByteArray samples;
+            for (int s = 0; s < 32 * 24; ++s)
+                samples.append(char(mosaic.constBits()[2 * s])).append(char(mosaic.constBits()[2 * s + 1] & 0x0f));
+            QCOMPARE(writeTiff(QStringLiteral("dng"), {32, 24}, samples, names.back()), QString());
+            const Outcome<QImage> developed = decodeImageFile(names.back(), SampleDepth::Sixteen);
+            QVERIFY(developed);
+            frames.push_back(*developed);
+            continue;
+        }
+        const QImage frame = inputs == u"tif" ? deepPicture({9, 7}, std::uint32_t(i + 7)) : randomPicture(9, 7, std::uint32_t(i + 7));
+        const QByteArray samples = QByteArray::fromRawData(reinterpret_cast<const char *>(frame.constBits()), frame.sizeInBytes());
+        if (inputs == u"tif")
+            QCOMPARE(writeTiff(QStringLiteral("rgbx16"), frame.size(), samples, names.back()), QString());
+        else
+            QVERIFY(frame.save(names.back()));
+        frames.push_back(frame.convertToFormat(bits == 16 ? QImage::Format_RGBX64 : QImage::Format_RGB32));
+    }
+    const ToolRun run = runCli(command + QStringList{"--quiet", "-o", output} + names, dir.path());
+    QCOMPARE(run.err, QByteArray());
+    QCOMPARE(run.exitCode, 0);
+    const int top = (1 << bits) - 1;
+    const QImage expected = command.first() == u"brighten" ? pointwise(frames[0], {}, [top](int v, int) { return std::min(v + v / 2, top); })
+                            : command.first() == u"subtract" ? pointwise(frames[0], frames[1], [](int a, int b) { return std::max(a - b, 0); })
+                            : expectedStack(frames, {.mode = modeOf(command)});
+    QImage written;
+    QCOMPARE(readIndependently(dir.filePath(output), written), QString());
+    QCOMPARE_PIXELS(written, expected);
+}
+
 void CliTest::failures_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -912,6 +1010,10 @@ void CliTest::failures_data()
                                        << "not '2147483648'";
     QTest::newRow("passes not a number") << args("brighten --passes x -o keep.bmp good.bmp") << 2 << "not 'x'";
     QTest::newRow("no threads") << args("median --threads 0 -o keep.bmp " + frames) << 2 << "--threads takes";
+    QTest::newRow("depth of 12") << args("median --depth 12 -o keep.png " + frames) << 2 << "--depth takes 8 or 16, not '12'";
+    QTest::newRow("16 bits to BMP") << args("median --depth 16 -o keep.bmp " + frames) << 2
+                                    << "keep.bmp cannot hold 16 bits a sample; these formats can: .png, .ppm, .tif, .tiff";
+    QTest::newRow("16 bits to JPEG") << args("brighten --depth 16 -o keep.jpg good.bmp") << 2 << "keep.jpg cannot hold 16 bits";
     QTest::newRow("threads not a number") << args("brighten --threads x -o keep.bmp good.bmp") << 2 << "not 'x'";
     QTest::newRow("no extension") << args("median -o result " + frames) << 2
                                   << "output format of result: its name must end in .bmp, .png, .jpg, .jpeg, .ppm";

@@ -52,10 +52,10 @@ QString samplesWithHeader(const QString &path, QByteArray &header, QByteArray &s
         samples = output.mid(end + 1);
         return {};
     }
-    if (QString problem = runTool(QStringLiteral("identify"), {QStringLiteral("-format"), QStringLiteral("%w %h %z"), path}, &header);
+    if (QString problem = runTool(QStringLiteral("/usr/bin/identify"), {QStringLiteral("-format"), QStringLiteral("%w %h %z"), path}, &header);
         !problem.isEmpty())
         return problem;
-    return runTool(QStringLiteral("convert"), {path, QStringLiteral("-depth"), QStringLiteral("16"), QStringLiteral("-endian"),
+    return runTool(QStringLiteral("/usr/bin/convert"), {path, QStringLiteral("-depth"), QStringLiteral("16"), QStringLiteral("-endian"),
                                                QStringLiteral("LSB"), QStringLiteral("rgb:-")},
                    &samples);
 }
