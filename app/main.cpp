@@ -1,5 +1,6 @@
 #include "app/desktop.h"
 #include "app/form1.h"
+#include "engine/stack/stack.h"
 #include "imaging/qtcommondialog.h"
 
 #include <QApplication>
@@ -16,5 +17,7 @@ int main(int, char *argv[])
     QtCommonDialog dialog(nullptr);
     Form1 window(dialog, desktop);
     window.show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    finishAbandonedFrames();
+    return status;
 }

@@ -36,5 +36,7 @@ int main(int argc, char *argv[])
     }
     if (request.job.threads > 0)
         WorkerPool::setSharedThreads(request.job.threads);
-    return int(runJob(request.job));
+    const ExitStatus status = runJob(request.job);
+    finishAbandonedFrames();
+    return int(status);
 }

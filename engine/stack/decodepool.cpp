@@ -114,8 +114,16 @@ DecodePool::DecodePool(int workers, int framesInFlight)
 
 DecodePool::~DecodePool()
 {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    waitForQueued();
+}
+
+void DecodePool::waitForQueued()
+{
     std::unique_lock lock(m_mutex);
-    m_stopping = true;
     m_jobDone.wait(lock, [this] { return m_decodesQueued == 0; });
 }
 

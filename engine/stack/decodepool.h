@@ -55,6 +55,9 @@ public:
     // On the shared workers, with one frame more than workers in flight.
     static DecodePool &shared();
 
+    // Waits until no decode it queued is in flight, cancelled runs' included.
+    void waitForQueued();
+
     struct Run;
     struct Job;
 

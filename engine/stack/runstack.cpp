@@ -65,6 +65,11 @@ QStringList pathsAhead(const StackPlan &plan)
 
 } // namespace
 
+void finishAbandonedFrames()
+{
+    DecodePool::shared().waitForQueued();
+}
+
 StackResult runStack(StackPlan plan, const StackEvents &events, const StackResources &resources)
 {
     const QImage reference = plan.alignment ? std::exchange(plan.alignment->reference, QImage()) : QImage();

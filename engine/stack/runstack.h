@@ -77,3 +77,8 @@ struct StackResult {
 
 // Runs the stack, reporting through `events`; the frames' pictures are freed as they are stacked.
 StackResult runStack(StackPlan plan, const StackEvents &events, const StackResources &resources = {});
+
+// A run that ends early leaves the frames it was decoding and aligning to finish on their own.
+// Call before returning from main: they must end while the libraries they use still stand, not
+// meet those libraries' statics torn down at exit.
+void finishAbandonedFrames();
