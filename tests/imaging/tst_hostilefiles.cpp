@@ -433,8 +433,9 @@ void TestHostileFiles::hostileSizes()
         QVERIFY2(load.outcome == ChildLoad::Outcome::Refused, qPrintable(describe(load)));
     if (load.outcome == ChildLoad::Outcome::Refused) {
         // Refused before the pixels: each claim would take a gigabyte or more to decode, and a
-        // HEIF bomb is refused from its boxes alone.
-        const qint64 boundKb = (name == QLatin1String("bomb.heic") ? 50 : 256) * 1024;
+        // HEIF bomb is refused from its boxes alone (the probe itself takes about 20 MB, 53 MB
+        // under AddressSanitizer).
+        const qint64 boundKb = (name == QLatin1String("bomb.heic") ? 64 : 256) * 1024;
         QVERIFY2(load.peakRssKb < boundKb, qPrintable(QStringLiteral("peak %1 KB").arg(load.peakRssKb)));
         if (!reason.isEmpty())
             QCOMPARE(load.reason, reason);
