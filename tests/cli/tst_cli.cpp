@@ -566,6 +566,10 @@ void CliTest::alignedBurst()
     QFETCH(QStringList, command);
     QFETCH(QString, align);
     QFETCH(bool, flatFrame);
+#if defined(__SANITIZE_THREAD__)
+    if (command.contains(QStringLiteral("--depth")))
+        QSKIP("Qt widens a picture this large to 16 bits on its own threads, which ThreadSanitizer cannot see into");
+#endif
     const QSize size(480, 360);
     QTemporaryDir dir;
     QStringList names;
