@@ -160,7 +160,6 @@ QString depthProblem(const QCommandLineParser &parser, const QCommandLineOption 
 QString readJob(const QCommandLineParser &parser, const Options &options, const QString &word, Job &job)
 {
     job.quiet = parser.isSet(options.quiet);
-    job.align = job.command == Command::Stack && parser.isSet(options.align);
     job.inputs = parser.positionalArguments();
     if (!parser.isSet(options.output))
         return QStringLiteral("missing -o OUT");
@@ -238,9 +237,10 @@ Request parseCommandLine(const QStringList &given)
         return {Request::Kind::Help, {}, {}};
     Job job;
     job.command = *command;
-    job.alignMethod = alignMethod;
     if (const QString problem = readJob(parser, options, first, job); !problem.isEmpty())
         return usageError(problem);
+    if (job.command == Command::Stack && parser.isSet(options.align))
+        job.align = alignMethod;
     return {Request::Kind::Run, job, {}};
 }
 

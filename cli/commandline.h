@@ -16,8 +16,9 @@ struct Job {
     int passes = 1;
     int threads = 0;    // workers; 0: the CPUs this process may use
     StackOptions stack; // median unless `stack --mode` says otherwise
-    bool align = false; // warp every frame into the first one's grid before stacking
-    AlignMethod alignMethod = AlignMethod::Local; // --align=global: one homography a frame
+    // Warp every frame into the first one's grid before stacking: `--align`, or `--align=global`
+    // for one homography a frame.
+    std::optional<AlignMethod> align;
     // --depth; unset, the deepest input's where OUT's format holds 16 bits, else 8.
     std::optional<SampleDepth> depth;
     QString output;

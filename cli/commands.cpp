@@ -141,7 +141,7 @@ std::optional<QImage> compute(const Job &job, RunReport *runReport)
     case Command::Stack: {
         StackOptions options = job.stack;
         options.depth = depth;
-        return stackFrames(job.inputs, options, job.align ? std::optional(job.alignMethod) : std::nullopt, runReport);
+        return stackFrames(job.inputs, options, job.align, runReport);
     }
     case Command::Subtract:
         return subtractSecond(job.inputs, depth);
@@ -202,7 +202,7 @@ ExitStatus runJob(const Job &given)
     }
     QElapsedTimer clock;
     clock.start();
-    RunReport runReport(job.inputs, job.align ? std::optional(job.alignMethod) : std::nullopt);
+    RunReport runReport(job.inputs, job.align);
     const ExitStatus status = computeAndWrite(job, &runReport);
     runReport.finished(status == ExitStatus::Success ? QString() : lastReport(), double(clock.nsecsElapsed()) / 1e9);
     if (const Outcome<> written = writeReport(job.reportPath, runReport.json()); !written) {
