@@ -26,22 +26,6 @@ Between between(double position, int count)
 
 } // namespace
 
-QPointF LocalField::at(double x, double y) const
-{
-    if (empty())
-        return {};
-    const Between row = between((y - m_origin.y()) / m_step.y(), m_nodes.height());
-    const Between column = between((x - m_origin.x()) / m_step.x(), m_nodes.width());
-    const int i1 = std::min(row.lower + 1, m_nodes.height() - 1), j1 = std::min(column.lower + 1, m_nodes.width() - 1);
-    const auto blend = [&](const std::vector<float> &values) {
-        const auto value = [&](int i, int j) { return double(values[index(i, j)]); };
-        const double top = value(row.lower, column.lower) * (1 - column.weight) + value(row.lower, j1) * column.weight;
-        const double bottom = value(i1, column.lower) * (1 - column.weight) + value(i1, j1) * column.weight;
-        return top * (1 - row.weight) + bottom * row.weight;
-    };
-    return {blend(m_dx), blend(m_dy)};
-}
-
 LocalField::Columns LocalField::columns(int width) const
 {
     Columns columns{std::vector<int>(std::size_t(width)), std::vector<float>(std::size_t(width))};

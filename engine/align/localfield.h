@@ -8,8 +8,9 @@
 
 // What the global fit leaves to mend where the scene is not one plane (a near layer's parallax,
 // a lens breathing, a rolling shutter's skew): reference pixel p takes the frame's content from
-// toFrame(p + at(p)) instead of toFrame(p). Held on nodes `step` reference pixels apart and
-// bilinear between them, so a 12 MP frame's field takes a few hundred kilobytes.
+// toFrame(p + field(p)) instead of toFrame(p). Held on nodes `step` reference pixels apart,
+// bilinear between them and held at the outer ones beyond them, so a 12 MP frame's field takes
+// about 2 MB.
 class LocalField {
 public:
     LocalField() = default; // none: zero everywhere
@@ -17,17 +18,9 @@ public:
     LocalField(QSize nodes, QPointF origin, QPointF step);
 
     bool empty() const { return m_dx.empty(); }
-    QSize nodes() const { return m_nodes; }
-    QPointF origin() const { return m_origin; }
-    QPointF step() const { return m_step; }
 
     float &dx(int i, int j) { return m_dx[index(i, j)]; }
     float &dy(int i, int j) { return m_dy[index(i, j)]; }
-    float dx(int i, int j) const { return m_dx[index(i, j)]; }
-    float dy(int i, int j) const { return m_dy[index(i, j)]; }
-
-    // Bilinear between the nodes, held at the outer ones beyond them.
-    QPointF at(double x, double y) const;
 
     // Where each x of a row of `width` pixels falls among the node columns, worked out once for
     // all the rows of a picture.
