@@ -36,6 +36,12 @@ enum TileClass : uchar { Dropped = 0, Neutral = 128, Kept = 255 };
 constexpr double FillReach = 1.5;
 constexpr float MinFillWeight = 0.1f;
 
+// Tile (tx, ty) of a reduced picture of `size`, cut at its edges.
+cv::Rect tileRect(int tx, int ty, cv::Size size)
+{
+    return cv::Rect(tx * TileSide, ty * TileSide, TileSide, TileSide) & cv::Rect(cv::Point(), size);
+}
+
 struct TileMatch {
     double before = 0; // mean absolute grey difference under the global fit
     double after = 0;  // under the flow
@@ -44,9 +50,9 @@ struct TileMatch {
     double covered = 0; // share of the tile the frame reaches
 };
 
-// Per tile of TileSide reduced pixels, how well the global fit and the flow match.
+// Per tile, how well the global fit and the flow match.
 std::vector<TileMatch> matchTiles(const cv::Mat &reference, const cv::Mat &warped, const cv::Mat &reached, const cv::Mat &flow,
-                                  cv::Size tiles, int side)
+                                  cv::Size tiles)
 {
     cv::Mat map(flow.size(), CV_32FC2);
     for (int y = 0; y < flow.rows; ++y)
@@ -59,7 +65,7 @@ std::vector<TileMatch> matchTiles(const cv::Mat &reference, const cv::Mat &warpe
     std::vector<TileMatch> matches(std::size_t(tiles.area()));
     for (int ty = 0; ty < tiles.height; ++ty)
         for (int tx = 0; tx < tiles.width; ++tx) {
-            const cv::Rect rect = cv::Rect(tx * side, ty * side, side, side) & cv::Rect(0, 0, flow.cols, flow.rows);
+            const cv::Rect rect = tileRect(tx, ty, flow.size());
             const cv::Mat mask = reached(rect);
             const double count = std::max(1, cv::countNonZero(mask));
             TileMatch &match = matches[std::size_t(ty * tiles.width + tx)];
@@ -109,8 +115,9 @@ cv::Mat agreedTiles(const cv::Mat &kept, const std::vector<TileMatch> &matches)
     return agreed;
 }
 
-// A dropped tile's flow from the kept ones around it, weighted by distance (normalised
-// convolution): what the scene does there, as far as its neighbours tell. Far from any, none.
+// A neutral tile's flow from the kept ones around it, weighted by distance (normalised
+// convolution): what the scene does there, as far as its neighbours tell. Far from any, and on
+// kept and dropped tiles, none.
 cv::Mat filledTiles(const cv::Mat &keptTiles, const std::vector<TileMatch> &matches)
 {
     cv::Mat flow(keptTiles.size(), CV_32FC2, cv::Scalar::all(0)), weight(keptTiles.size(), CV_32F, cv::Scalar(0));
@@ -134,9 +141,9 @@ cv::Mat filledTiles(const cv::Mat &keptTiles, const std::vector<TileMatch> &matc
 
 // The kept tiles' own flow, the neutral ones' filled in from their neighbours, none on dropped
 // ones; blurred a little so a tile's edge does not end in a step a resampling kernel would ring on.
-cv::Mat fieldFlow(const cv::Mat &flow, const cv::Mat &keptTiles, const std::vector<TileMatch> &matches, int side)
+cv::Mat fieldFlow(const cv::Mat &flow, const cv::Mat &keptTiles, const std::vector<TileMatch> &matches)
 {
-    const cv::Size padded(keptTiles.cols * side, keptTiles.rows * side);
+    const cv::Size padded(keptTiles.cols * TileSide, keptTiles.rows * TileSide);
     cv::Mat mask, field;
     cv::resize(keptTiles == Kept, mask, padded, 0, 0, cv::INTER_NEAREST);
     cv::resize(filledTiles(keptTiles, matches), field, padded, 0, 0, cv::INTER_NEAREST);
@@ -148,7 +155,7 @@ cv::Mat fieldFlow(const cv::Mat &flow, const cv::Mat &keptTiles, const std::vect
 
 // Tiles where p + field(p) turns most of the tile over (a negative Jacobian determinant): a flow
 // that crossed itself, not a scene. A layer's edge only crushes a thin band and stays.
-cv::Mat foldedTiles(const cv::Mat &field, cv::Size tiles, int side)
+cv::Mat foldedTiles(const cv::Mat &field, cv::Size tiles)
 {
     cv::Mat gx, gy;
     cv::Sobel(field, gx, CV_32F, 1, 0, 3, 1.0 / 8);
@@ -156,7 +163,7 @@ cv::Mat foldedTiles(const cv::Mat &field, cv::Size tiles, int side)
     cv::Mat folded(tiles, CV_8U, cv::Scalar(0));
     for (int ty = 0; ty < tiles.height; ++ty)
         for (int tx = 0; tx < tiles.width; ++tx) {
-            const cv::Rect rect = cv::Rect(tx * side, ty * side, side, side) & cv::Rect(0, 0, field.cols, field.rows);
+            const cv::Rect rect = tileRect(tx, ty, field.size());
             int turned = 0;
             for (int y = rect.y; y < rect.y + rect.height; ++y)
                 for (int x = rect.x; x < rect.x + rect.width; ++x) {
@@ -181,9 +188,8 @@ Refinement refineLocally(const cv::Mat &referenceGrey, const cv::Mat &frameGrey,
     cv::Mat flow;
     cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_MEDIUM)->calc(referenceGrey, warped, flow);
 
-    const int side = TileSide;
-    const cv::Size tiles((referenceGrey.cols + side - 1) / side, (referenceGrey.rows + side - 1) / side);
-    const std::vector<TileMatch> matches = matchTiles(referenceGrey, warped, reached, flow, tiles, side);
+    const cv::Size tiles((referenceGrey.cols + TileSide - 1) / TileSide, (referenceGrey.rows + TileSide - 1) / TileSide);
+    const std::vector<TileMatch> matches = matchTiles(referenceGrey, warped, reached, flow, tiles);
     const double typical = medianAfter(matches);
     const double maxShift = MaxLocalShift * referenceGrey.cols;
     cv::Mat keptTiles(tiles, CV_8U, cv::Scalar(0));
@@ -201,10 +207,10 @@ Refinement refineLocally(const cv::Mat &referenceGrey, const cv::Mat &frameGrey,
             keptTiles.at<uchar>(ty, tx) = matched ? Kept : neutral ? Neutral : Dropped;
         }
     keptTiles = agreedTiles(keptTiles, matches);
-    cv::Mat field = fieldFlow(flow, keptTiles, matches, side);
-    if (const cv::Mat folded = foldedTiles(field, tiles, side); cv::countNonZero(folded) > 0) {
+    cv::Mat field = fieldFlow(flow, keptTiles, matches);
+    if (const cv::Mat folded = foldedTiles(field, tiles); cv::countNonZero(folded) > 0) {
         keptTiles.setTo(Dropped, folded);
-        field = fieldFlow(flow, keptTiles, matches, side);
+        field = fieldFlow(flow, keptTiles, matches);
     }
     Refinement refinement;
     const int kept = cv::countNonZero(keptTiles == Kept);
