@@ -196,18 +196,18 @@ ExitStatus runJob(const Job &given)
     }
     if (job.reportPath.isEmpty())
         return computeAndWrite(job, nullptr);
-    if (const Outcome<> writable = reportWritable(job.reportPath); !writable) {
-        report(QStringLiteral("cannot write report %1: %2").arg(quotedName(job.reportPath), writable.reason()));
+    const auto unwritable = [&job](const Outcome<> &tried) {
+        report(QStringLiteral("cannot write report %1: %2").arg(quotedName(job.reportPath), tried.reason()));
         return ExitStatus::Failure;
-    }
+    };
+    if (const Outcome<> writable = reportWritable(job.reportPath); !writable)
+        return unwritable(writable);
     QElapsedTimer clock;
     clock.start();
     RunReport runReport(job.inputs, job.align);
     const ExitStatus status = computeAndWrite(job, &runReport);
     runReport.finished(status == ExitStatus::Success ? QString() : lastReport(), double(clock.nsecsElapsed()) / 1e9);
-    if (const Outcome<> written = writeReport(job.reportPath, runReport.json()); !written) {
-        report(QStringLiteral("cannot write report %1: %2").arg(quotedName(job.reportPath), written.reason()));
-        return ExitStatus::Failure;
-    }
+    if (const Outcome<> written = writeReport(job.reportPath, runReport.json()); !written)
+        return unwritable(written);
     return status;
 }
