@@ -117,11 +117,6 @@ bool isHeif(QByteArrayView head)
            == heif_filetype_yes_supported;
 }
 
-Outcome<QImage> decodeHeif(QIODevice &device, const SizeAdmission &admit)
-{
-    return decodeHeif(device, admit, SampleDepth::Eight);
-}
-
 Outcome<QImage> decodeHeif(QIODevice &device, const SizeAdmission &admit, SampleDepth depth)
 {
     if (!device.seek(0))

@@ -16,9 +16,8 @@ bool isHeif(QByteArrayView head);
 // The primary image of a HEIF file, its transformations (rotation, mirroring, crop) applied,
 // as 8-bit RGB, or RGBA when it has alpha, tagged with its ICC profile where it has one. Reads
 // the device from its start, as it goes, so that a read refused by the device ends the decode.
-Outcome<QImage> decodeHeif(QIODevice &device, const SizeAdmission &admit);
 // At Sixteen, samples of more than 8 bits come as Format_RGBX64 (RGBA64 with alpha), scaled to
-// 0-65535 (round(v * 65535 / (2^bits - 1))); 8-bit ones as above.
+// 0-65535 (round(v * 65535 / (2^bits - 1))).
 Outcome<QImage> decodeHeif(QIODevice &device, const SizeAdmission &admit, SampleDepth depth);
 
 // Whether the primary image's samples hold more than 8 bits; false when it cannot be read.

@@ -126,14 +126,19 @@ Outcome<Decoded> decodeWithQt(QIODevice &device, const SizeAdmission &admit, Sam
     return Decoded{std::move(decoded), orientation};
 }
 
+// A decoder's picture handed over upright.
+Outcome<Decoded> upright(Outcome<QImage> decoded)
+{
+    if (!decoded)
+        return Failure{decoded.reason()};
+    return Decoded{std::move(*decoded)};
+}
+
 // For decoders that hand their picture over upright, at the depth they decode to.
 template <Outcome<QImage> (*decode)(QIODevice &, const SizeAdmission &)>
 Outcome<Decoded> decodeUpright(QIODevice &device, const SizeAdmission &admit, SampleDepth)
 {
-    Outcome<QImage> decoded = decode(device, admit);
-    if (!decoded)
-        return Failure{decoded.reason()};
-    return Decoded{std::move(*decoded)};
+    return upright(decode(device, admit));
 }
 
 bool anyContent(QIODevice &, QByteArrayView, const QString &)
@@ -153,10 +158,7 @@ bool deepPnmContent(QIODevice &, QByteArrayView head, const QString &)
 
 Outcome<Decoded> decodeHeifAtDepth(QIODevice &device, const SizeAdmission &admit, SampleDepth depth)
 {
-    Outcome<QImage> decoded = decodeHeif(device, admit, depth);
-    if (!decoded)
-        return Failure{decoded.reason()};
-    return Decoded{std::move(*decoded)};
+    return upright(decodeHeif(device, admit, depth));
 }
 
 // Qt's reader keeps today's 8-bit samples at 8 bits; ours keeps all of them at 16.
