@@ -499,24 +499,6 @@ void medianRowAvx2(const std::uint16_t *first, std::size_t imageStride, int n, s
     blockRow<Avx2>(first, imageStride, n, out, count, medianRowSse41);
 }
 
-bool avx2Supported()
-{
-    static const bool supported = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return supported;
-}
-
-bool sse41Supported()
-{
-    static const bool supported = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("sse4.1") != 0;
-    }();
-    return supported;
-}
-
 #endif
 
 void medianRow(const std::uint8_t *first, std::size_t imageStride, int n, std::uint8_t *out,

@@ -3,6 +3,8 @@
 // The separate code paths behind medianRow, for tests and benchmarks that compare them.
 // All take the same arguments as medianRow and give the same samples.
 
+#include "engine/core/cpufeatures.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -22,11 +24,9 @@ void medianRowAvx2(const std::uint8_t *first, std::size_t imageStride, int n, st
                    std::size_t count);
 void medianRowAvx2(const std::uint16_t *first, std::size_t imageStride, int n, std::uint16_t *out,
                    std::size_t count);
-bool avx2Supported();
 
 // 8 pixels at a time; call only when sse41Supported(). Without SSE4.1, 16-bit rows go through
 // the scalar path.
 void medianRowSse41(const std::uint16_t *first, std::size_t imageStride, int n, std::uint16_t *out,
                     std::size_t count);
-bool sse41Supported();
 #endif
