@@ -1,5 +1,6 @@
 #include "engine/align/alignment.h"
 
+#include "engine/align/bicubicrow.h"
 #include "engine/align/localrefinement.h"
 #include "engine/core/framebuffers.h"
 
@@ -329,8 +330,7 @@ RowSpan spanOf(const Homography &h, QSize frame, int width, int y)
 
 namespace {
 
-// Rows of the area resampled through one pair of maps at a time: the maps of a whole 12 MP frame
-// would take 96 MB.
+// Rows of the area mapped at a time: the maps of a whole 12 MP frame would take 96 MB.
 constexpr int BandRows = 32;
 
 // The longest run of x in [0, width) where covered(x).
@@ -352,36 +352,69 @@ RowSpan longestRun(int width, Covered covered)
     return longest;
 }
 
-// toFrame(p + field(p)) for every pixel of the area, band by band, and each row's covered span.
-void warpThroughField(const cv::Mat &source, cv::Mat &target, const Homography &toFrame, const LocalField &field,
-                      Coverage &coverage)
+// Row y's pre-images toFrame(p + field(p)), in float: a thousandth of a pixel at 12 MP, far
+// below the resampler's 1/256 grid, and a loop the compiler turns into vector code.
+class RowMapper {
+public:
+    RowMapper(const Homography &toFrame, const LocalField &field, int width)
+        : m_field(field), m_columns(field.columns(width)), m_dx(std::size_t(width)), m_dy(std::size_t(width))
+    {
+        std::transform(toFrame.m.begin(), toFrame.m.end(), m_m.begin(), [](double v) { return float(v); });
+    }
+
+    void map(int y, float *u, float *v)
+    {
+        m_field.row(y, m_columns, m_dx.data(), m_dy.data());
+        const auto &m = m_m;
+        const int width = int(m_dx.size());
+        const float *dx = m_dx.data(), *dy = m_dy.data();
+        for (int x = 0; x < width; ++x) {
+            const float qx = float(x) + dx[x], qy = float(y) + dy[x];
+            const float w = m[6] * qx + m[7] * qy + m[8];
+            // Behind the camera: a place no frame pixel is, so the run stops there.
+            const float inverse = 1.0f / w;
+            u[x] = w > 0 ? (m[0] * qx + m[1] * qy + m[2]) * inverse : -1.0f;
+            v[x] = w > 0 ? (m[3] * qx + m[4] * qy + m[5]) * inverse : -1.0f;
+        }
+    }
+
+private:
+    const LocalField &m_field;
+    LocalField::Columns m_columns;
+    std::array<float, 9> m_m;
+    std::vector<float> m_dx, m_dy;
+};
+
+// Band by band: the rows' pre-images, their coverage (the homography's exact span alone, the
+// longest covered run through a field), then the samples; 8-bit rows through the integer
+// resampler, 16-bit bands through OpenCV's.
+void warpInBands(const QImage &frame, QImage &warped, const Homography &toFrame, const LocalField &field,
+                 Coverage &coverage)
 {
-    const auto &m = toFrame.m;
-    const int width = target.cols;
-    const float lastX = float(source.cols - 1), lastY = float(source.rows - 1);
+    const int width = warped.width();
+    const float lastX = float(frame.width() - 1), lastY = float(frame.height() - 1);
+    const bool deep = frame.format() == QImage::Format_RGBX64;
+    const Rgb32Source source{frame.constBits(), frame.bytesPerLine(), frame.width(), frame.height()};
+    const cv::Mat sourceView = viewOf(frame), target = viewOf(warped);
     cv::Mat mapX(BandRows, width, CV_32F), mapY(BandRows, width, CV_32F);
-    std::vector<float> dx(static_cast<std::size_t>(width)), dy(static_cast<std::size_t>(width));
-    const LocalField::Columns columns = field.columns(width);
-    for (int first = 0; first < target.rows; first += BandRows) {
-        const int rows = std::min(BandRows, target.rows - first);
+    RowMapper mapper(toFrame, field, width);
+    for (int first = 0; first < warped.height(); first += BandRows) {
+        const int rows = std::min(BandRows, warped.height() - first);
         for (int r = 0; r < rows; ++r) {
             const int y = first + r;
-            field.row(y, columns, dx.data(), dy.data());
             auto *u = mapX.ptr<float>(r);
             auto *v = mapY.ptr<float>(r);
-            for (int x = 0; x < width; ++x) {
-                const double qx = double(x) + double(dx[std::size_t(x)]), qy = double(y) + double(dy[std::size_t(x)]);
-                const double w = m[6] * qx + m[7] * qy + m[8];
-                // Behind the camera: a place no frame pixel is, so the run stops there.
-                u[x] = w > 0 ? float((m[0] * qx + m[1] * qy + m[2]) / w) : -1.0f;
-                v[x] = w > 0 ? float((m[3] * qx + m[4] * qy + m[5]) / w) : -1.0f;
-            }
-            coverage[std::size_t(y)] = longestRun(width, [&](int x) {
+            mapper.map(y, u, v);
+            coverage[std::size_t(y)] = field.empty() ? spanOf(toFrame, frame.size(), width, y) : longestRun(width, [&](int x) {
                 return u[x] >= 0 && u[x] <= lastX && v[x] >= 0 && v[x] <= lastY;
             });
+            if (!deep)
+                bicubicRow(source, u, v, width, reinterpret_cast<std::uint32_t *>(warped.scanLine(y)));
         }
-        cv::Mat band = target.rowRange(first, first + rows);
-        cv::remap(source, band, mapX.rowRange(0, rows), mapY.rowRange(0, rows), cv::INTER_CUBIC, cv::BORDER_REPLICATE);
+        if (deep) {
+            cv::Mat band = target.rowRange(first, first + rows);
+            cv::remap(sourceView, band, mapX.rowRange(0, rows), mapY.rowRange(0, rows), cv::INTER_CUBIC, cv::BORDER_REPLICATE);
+        }
     }
 }
 
@@ -394,16 +427,7 @@ std::optional<WarpedFrame> warpFrame(const QImage &frame, const Homography &toFr
         WarpedFrame warped{recycledImage(area, frame.format()), Coverage(std::size_t(std::max(area.height(), 0)))};
         if (warped.picture.isNull())
             return std::nullopt;
-        cv::Mat target = viewOf(warped.picture);
-        if (!field.empty()) {
-            warpThroughField(viewOf(frame), target, toFrame, field, warped.coverage);
-            return warped;
-        }
-        const cv::Matx33d h(toFrame.m.data());
-        cv::warpPerspective(viewOf(frame), target, h, target.size(), cv::INTER_CUBIC | cv::WARP_INVERSE_MAP,
-                            cv::BORDER_REPLICATE);
-        for (int y = 0; y < area.height(); ++y)
-            warped.coverage[std::size_t(y)] = spanOf(toFrame, frame.size(), area.width(), y);
+        warpInBands(frame, warped.picture, toFrame, field, warped.coverage);
         return warped;
     } catch (const cv::Exception &) {
         return std::nullopt;

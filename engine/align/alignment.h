@@ -78,7 +78,8 @@ struct WarpedFrame {
     QImage picture; // of the frame's format (RGB32 or RGBX64) and the area's size
     Coverage coverage;
 };
-// The frame resampled into the reference grid at full resolution, bicubic. Pixel p is covered
+// The frame resampled into the reference grid at full resolution, bicubic (8-bit frames in
+// bicubicRow's integers, 16-bit ones by OpenCV), through maps computed in float. Pixel p is covered
 // when its pre-image toFrame(p + field(p)) lies within [0, w-1] x [0, h-1] of the frame (in
 // double precision for the homography alone, in float through a field; a row's span is then its
 // longest covered run); there the kernel's taps that fall beyond the frame's edge repeat the edge
