@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 #include <new>
 
@@ -333,21 +334,25 @@ namespace {
 // Rows of the area mapped at a time: the maps of a whole 12 MP frame would take 96 MB.
 constexpr int BandRows = 32;
 
-// The longest run of x in [0, width) where covered(x).
-template <typename Covered>
-RowSpan longestRun(int width, Covered covered)
+// The longest run of x in [0, width) where the pre-image (u[x], v[x]) lies within [0, lastX] x
+// [0, lastY]: flagged in vector lanes first, then each run's end found by memchr.
+RowSpan longestRun(const float *u, const float *v, int width, float lastX, float lastY, std::vector<std::uint8_t> &inside)
 {
-    RowSpan longest, run;
-    for (int x = 0; x <= width; ++x) {
-        if (x < width && covered(x)) {
-            if (run.begin >= run.end)
-                run = {x, x};
-            run.end = x + 1;
+    inside.resize(std::size_t(width));
+    std::uint8_t *flags = inside.data();
+    for (int x = 0; x < width; ++x)
+        flags[x] = std::uint8_t((u[x] >= 0) & (u[x] <= lastX) & (v[x] >= 0) & (v[x] <= lastY));
+    RowSpan longest;
+    for (int x = 0; x < width;) {
+        if (!flags[x]) {
+            ++x;
             continue;
         }
-        if (run.end - run.begin > longest.end - longest.begin)
-            longest = run;
-        run = {};
+        const auto *stop = static_cast<const std::uint8_t *>(std::memchr(flags + x, 0, std::size_t(width - x)));
+        const int end = stop ? int(stop - flags) : width;
+        if (end - x > longest.end - longest.begin)
+            longest = {x, end};
+        x = end;
     }
     return longest;
 }
@@ -357,14 +362,14 @@ RowSpan longestRun(int width, Covered covered)
 class RowMapper {
 public:
     RowMapper(const Homography &toFrame, const LocalField &field, int width)
-        : m_field(field), m_columns(field.columns(width)), m_dx(std::size_t(width)), m_dy(std::size_t(width))
+        : m_rows(field, width), m_dx(std::size_t(width)), m_dy(std::size_t(width))
     {
         std::transform(toFrame.m.begin(), toFrame.m.end(), m_m.begin(), [](double v) { return float(v); });
     }
 
     void map(int y, float *u, float *v)
     {
-        m_field.row(y, m_columns, m_dx.data(), m_dy.data());
+        m_rows.row(y, m_dx.data(), m_dy.data());
         const auto &m = m_m;
         const int width = int(m_dx.size());
         const float *dx = m_dx.data(), *dy = m_dy.data();
@@ -379,8 +384,7 @@ public:
     }
 
 private:
-    const LocalField &m_field;
-    LocalField::Columns m_columns;
+    LocalField::Rows m_rows;
     std::array<float, 9> m_m;
     std::vector<float> m_dx, m_dy;
 };
@@ -398,6 +402,7 @@ void warpInBands(const QImage &frame, QImage &warped, const Homography &toFrame,
     const cv::Mat sourceView = viewOf(frame), target = viewOf(warped);
     cv::Mat mapX(BandRows, width, CV_32F), mapY(BandRows, width, CV_32F);
     RowMapper mapper(toFrame, field, width);
+    std::vector<std::uint8_t> inside;
     for (int first = 0; first < warped.height(); first += BandRows) {
         const int rows = std::min(BandRows, warped.height() - first);
         for (int r = 0; r < rows; ++r) {
@@ -405,9 +410,8 @@ void warpInBands(const QImage &frame, QImage &warped, const Homography &toFrame,
             auto *u = mapX.ptr<float>(r);
             auto *v = mapY.ptr<float>(r);
             mapper.map(y, u, v);
-            coverage[std::size_t(y)] = field.empty() ? spanOf(toFrame, frame.size(), width, y) : longestRun(width, [&](int x) {
-                return u[x] >= 0 && u[x] <= lastX && v[x] >= 0 && v[x] <= lastY;
-            });
+            coverage[std::size_t(y)] = field.empty() ? spanOf(toFrame, frame.size(), width, y)
+                                                     : longestRun(u, v, width, lastX, lastY, inside);
             if (!deep)
                 bicubicRow(source, u, v, width, reinterpret_cast<std::uint32_t *>(warped.scanLine(y)));
         }

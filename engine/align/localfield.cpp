@@ -26,37 +26,47 @@ Between between(double position, int count)
 
 } // namespace
 
-LocalField::Columns LocalField::columns(int width) const
+LocalField::Rows::Rows(const LocalField &field, int width)
+    : m_field(field), m_lower(std::size_t(width)), m_weight(std::size_t(width)), m_aboveDx(m_weight.size()),
+      m_aboveDy(m_weight.size()), m_belowDx(m_weight.size()), m_belowDy(m_weight.size())
 {
-    Columns columns{std::vector<int>(std::size_t(width)), std::vector<float>(std::size_t(width))};
-    for (int x = 0; !empty() && x < width; ++x) {
-        const Between column = between((x - m_origin.x()) / m_step.x(), m_nodes.width());
-        columns.lower[std::size_t(x)] = column.lower;
-        columns.weight[std::size_t(x)] = column.weight;
+    for (int x = 0; !field.empty() && x < width; ++x) {
+        const Between column = between((x - field.m_origin.x()) / field.m_step.x(), field.m_nodes.width());
+        m_lower[std::size_t(x)] = column.lower;
+        m_weight[std::size_t(x)] = column.weight;
     }
-    return columns;
 }
 
-void LocalField::row(int y, const Columns &columns, float *dx, float *dy) const
+// Node row i interpolated along x.
+void LocalField::Rows::expand(int i, std::vector<float> &dx, std::vector<float> &dy) const
 {
-    const auto width = columns.lower.size();
-    if (empty()) {
+    const LocalField &f = m_field;
+    const int last = f.m_nodes.width() - 1;
+    for (std::size_t x = 0; x < m_lower.size(); ++x) {
+        const int j0 = m_lower[x], j1 = std::min(j0 + 1, last);
+        const float w = m_weight[x];
+        dx[x] = f.m_dx[f.index(i, j0)] * (1 - w) + f.m_dx[f.index(i, j1)] * w;
+        dy[x] = f.m_dy[f.index(i, j0)] * (1 - w) + f.m_dy[f.index(i, j1)] * w;
+    }
+}
+
+void LocalField::Rows::row(int y, float *dx, float *dy)
+{
+    const std::size_t width = m_lower.size();
+    if (m_field.empty()) {
         std::fill_n(dx, width, 0.0f);
         std::fill_n(dy, width, 0.0f);
         return;
     }
-    // The two node rows blended once, then along the row.
-    const Between row = between((y - m_origin.y()) / m_step.y(), m_nodes.height());
-    const int i1 = std::min(row.lower + 1, m_nodes.height() - 1);
-    std::vector<float> columnDx(std::size_t(m_nodes.width())), columnDy(columnDx.size());
-    for (int j = 0; j < m_nodes.width(); ++j) {
-        columnDx[std::size_t(j)] = m_dx[index(row.lower, j)] * (1 - row.weight) + m_dx[index(i1, j)] * row.weight;
-        columnDy[std::size_t(j)] = m_dy[index(row.lower, j)] * (1 - row.weight) + m_dy[index(i1, j)] * row.weight;
+    const Between place = between((y - m_field.m_origin.y()) / m_field.m_step.y(), m_field.m_nodes.height());
+    if (place.lower != m_expandedRow) {
+        expand(place.lower, m_aboveDx, m_aboveDy);
+        expand(std::min(place.lower + 1, m_field.m_nodes.height() - 1), m_belowDx, m_belowDy);
+        m_expandedRow = place.lower;
     }
+    const float w = place.weight;
     for (std::size_t x = 0; x < width; ++x) {
-        const auto j0 = std::size_t(columns.lower[x]), j1 = std::min(j0 + 1, columnDx.size() - 1);
-        const float w = columns.weight[x];
-        dx[x] = columnDx[j0] * (1 - w) + columnDx[j1] * w;
-        dy[x] = columnDy[j0] * (1 - w) + columnDy[j1] * w;
+        dx[x] = m_aboveDx[x] * (1 - w) + m_belowDx[x] * w;
+        dy[x] = m_aboveDy[x] * (1 - w) + m_belowDy[x] * w;
     }
 }

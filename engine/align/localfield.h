@@ -22,17 +22,24 @@ public:
     float &dx(int i, int j) { return m_dx[index(i, j)]; }
     float &dy(int i, int j) { return m_dy[index(i, j)]; }
 
-    // Where each x of a row of `width` pixels falls among the node columns, worked out once for
-    // all the rows of a picture.
-    struct Columns {
-        std::vector<int> lower;
-        std::vector<float> weight; // of the next column
-    };
-    Columns columns(int width) const;
+    // Row-by-row evaluation over `width` pixels: where each x falls among the node columns,
+    // worked out once, and the two node rows around the last row asked for, expanded along x;
+    // rows between the same node rows then cost one blend a pixel.
+    class Rows {
+    public:
+        explicit Rows(const LocalField &field, int width);
+        // Row y's displacements at x = 0 .. width - 1, in reference pixels; zero for an empty field.
+        void row(int y, float *dx, float *dy);
 
-    // Row y's displacements at x = 0 .. width - 1 (the columns' width), in reference pixels; zero
-    // for an empty field.
-    void row(int y, const Columns &columns, float *dx, float *dy) const;
+    private:
+        void expand(int i, std::vector<float> &dx, std::vector<float> &dy) const;
+
+        const LocalField &m_field;
+        std::vector<int> m_lower;
+        std::vector<float> m_weight; // of the next column
+        int m_expandedRow = -1;
+        std::vector<float> m_aboveDx, m_aboveDy, m_belowDx, m_belowDy;
+    };
 
 private:
     std::size_t index(int i, int j) const { return std::size_t(i) * std::size_t(m_nodes.width()) + std::size_t(j); }

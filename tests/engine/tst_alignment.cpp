@@ -28,7 +28,7 @@ std::vector<QPointF> fieldRow(const LocalField &field, int y)
 {
     const auto width = std::size_t(Area.width());
     std::vector<float> dx(width), dy(width);
-    field.row(y, field.columns(Area.width()), dx.data(), dy.data());
+    LocalField::Rows(field, Area.width()).row(y, dx.data(), dy.data());
     std::vector<QPointF> row;
     for (std::size_t x = 0; x < width; ++x)
         row.emplace_back(dx[x], dy[x]);
