@@ -24,7 +24,8 @@ public:
 
     // Row-by-row evaluation over `width` pixels: where each x falls among the node columns,
     // worked out once, and the two node rows around the last row asked for, expanded along x;
-    // rows between the same node rows then cost one blend a pixel.
+    // rows between the same node rows then cost one blend a pixel. It reads the field it was
+    // made from, which must outlive it.
     class Rows {
     public:
         explicit Rows(const LocalField &field, int width);
