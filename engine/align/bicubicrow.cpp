@@ -288,6 +288,7 @@ void bicubicRowScalar(const Rgb32Source &source, const float *u, const float *v,
 
 void bicubicRow(const Rgb32Source &source, const float *u, const float *v, int count, std::uint32_t *out)
 {
+    Q_ASSERT(source.width < (1 << (31 - FractionBits)) - 2 && source.height < (1 << (31 - FractionBits)) - 2);
 #if defined(__x86_64__)
     if (avx2Supported())
         return bicubicRowAvx2(source, u, v, count, out);

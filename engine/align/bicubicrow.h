@@ -17,6 +17,8 @@ struct Rgb32Source {
 // taps is summed first, then the four rows, and the result is rounded half up and held to
 // 0..255. Taps beyond the edge repeat the edge pixel; a position that is not a number reads as
 // far outside. Every path gives the same bytes; bicubicRow picks the fastest the processor runs.
+// Positions count in 32-bit integers of 1/256 pixel, so the source's sides stay below 2^23 - 2
+// pixels: the decoders' 250 MP limit and alignment's 32-pixel least side keep frames within it.
 void bicubicRow(const Rgb32Source &source, const float *u, const float *v, int count, std::uint32_t *out);
 
 // The paths behind it, for the tests that hold them to the scalar one.

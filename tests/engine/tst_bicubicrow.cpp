@@ -18,9 +18,9 @@ struct Path {
     RowFn run;
 };
 
-std::vector<Path> vectorPaths()
+std::vector<Path> allPaths()
 {
-    std::vector<Path> paths{{"dispatch", bicubicRow}};
+    std::vector<Path> paths{{"dispatch", bicubicRow}, {"scalar", bicubicRowScalar}};
 #if defined(__x86_64__)
     if (sse41Supported())
         paths.push_back({"sse4.1", bicubicRowSse41});
@@ -58,25 +58,34 @@ private slots:
 
 void BicubicRowTest::vectorPathsMatchScalar_data()
 {
+    QTest::addColumn<QSize>("size");
     QTest::addColumn<float>("low");
     QTest::addColumn<float>("high");
     QTest::addColumn<int>("count");
-    QTest::newRow("inside") << 1.0f << 20.0f << 301;
-    QTest::newRow("across the edges") << -4.0f << 40.0f << 301;
-    QTest::newRow("far outside") << -1e9f << 1e9f << 64;
-    QTest::newRow("shorter than a vector") << -1.0f << 30.0f << 7;
-    QTest::newRow("not numbers") << std::numeric_limits<float>::quiet_NaN() << std::numeric_limits<float>::infinity() << 33;
+    const QSize size(37, 23);
+    QTest::newRow("inside") << size << 1.0f << 20.0f << 301;
+    QTest::newRow("across the edges") << size << -4.0f << 40.0f << 301;
+    QTest::newRow("far outside") << size << -1e9f << 1e9f << 64;
+    QTest::newRow("shorter than a vector") << size << -1.0f << 30.0f << 7;
+    QTest::newRow("not numbers") << size << std::numeric_limits<float>::quiet_NaN() << std::numeric_limits<float>::infinity() << 33;
+    QTest::newRow("one pixel") << QSize(1, 1) << -3.0f << 3.0f << 40;
+    QTest::newRow("two by three") << QSize(2, 3) << -3.0f << 5.0f << 40;
+    QTest::newRow("three by one") << QSize(3, 1) << -3.0f << 5.0f << 40;
 }
 
-// Byte for byte, with the positions spread over [low, high] (NaN and infinities as they are), on
-// a picture with padding at the end of each line.
+// Byte for byte, with the positions spread over [low, high] (NaN and infinities as they are): the
+// scalar path on a picture of `size` alone against every path on the same pixels whose lines run
+// on into other pixels, which none may read.
 void BicubicRowTest::vectorPathsMatchScalar()
 {
+    QFETCH(QSize, size);
     QFETCH(float, low);
     QFETCH(float, high);
     QFETCH(int, count);
     std::mt19937 rng(17);
-    const QImage padded = randomPicture({40, 24}, rng).copy(0, 0, 37, 23);
+    const QImage wider = randomPicture({40, 24}, rng);
+    const QImage alone = wider.copy(QRect(QPoint(0, 0), size));
+    const Rgb32Source padded{wider.constBits(), wider.bytesPerLine(), size.width(), size.height()};
     std::uniform_real_distribution<float> spread(std::isfinite(low) ? low : 0.0f, std::isfinite(high) ? high : 1.0f);
     std::vector<float> u(static_cast<std::size_t>(count)), v(u.size());
     for (std::size_t i = 0; i < u.size(); ++i) {
@@ -84,10 +93,10 @@ void BicubicRowTest::vectorPathsMatchScalar()
         v[i] = i % 7 == 0 ? high : spread(rng) * 0.6f;
     }
     std::vector<std::uint32_t> expected(u.size());
-    bicubicRowScalar(sourceOf(padded), u.data(), v.data(), count, expected.data());
-    for (const Path &path : vectorPaths()) {
+    bicubicRowScalar(sourceOf(alone), u.data(), v.data(), count, expected.data());
+    for (const Path &path : allPaths()) {
         std::vector<std::uint32_t> got(u.size());
-        path.run(sourceOf(padded), u.data(), v.data(), count, got.data());
+        path.run(padded, u.data(), v.data(), count, got.data());
         for (std::size_t i = 0; i < got.size(); ++i)
             QVERIFY2(got[i] == expected[i], qPrintable(QStringLiteral("%1 at %2 (%3, %4): %5 against %6")
                                                            .arg(path.name).arg(i).arg(u[i]).arg(v[i])
