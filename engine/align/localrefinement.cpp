@@ -50,32 +50,51 @@ struct TileMatch {
     double covered = 0; // share of the tile the frame reaches
 };
 
-// Per tile, how well the global fit and the flow match.
+// Per tile, how well the global fit and the flow match: one pass over the reduced pixels, each
+// frame-reached pixel adding to its tile's sums.
 std::vector<TileMatch> matchTiles(const cv::Mat &reference, const cv::Mat &warped, const cv::Mat &reached, const cv::Mat &flow,
                                   cv::Size tiles)
 {
     cv::Mat map(flow.size(), CV_32FC2);
-    for (int y = 0; y < flow.rows; ++y)
+    for (int y = 0; y < flow.rows; ++y) {
+        const auto *f = flow.ptr<cv::Point2f>(y);
+        auto *m = map.ptr<cv::Point2f>(y);
         for (int x = 0; x < flow.cols; ++x)
-            map.at<cv::Point2f>(y, x) = cv::Point2f(float(x), float(y)) + flow.at<cv::Point2f>(y, x);
-    cv::Mat moved, before, after;
+            m[x] = cv::Point2f(float(x), float(y)) + f[x];
+    }
+    cv::Mat moved;
     cv::remap(warped, moved, map, cv::noArray(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
-    cv::absdiff(reference, warped, before);
-    cv::absdiff(reference, moved, after);
-    std::vector<TileMatch> matches(std::size_t(tiles.area()));
+    struct Sums {
+        double count = 0, before = 0, after = 0;
+        cv::Point2d flow, squares;
+    };
+    std::vector<Sums> sums(std::size_t(tiles.area()));
+    for (int y = 0; y < flow.rows; ++y) {
+        const uchar *ref = reference.ptr(y), *under = warped.ptr(y), *through = moved.ptr(y), *reaches = reached.ptr(y);
+        const auto *f = flow.ptr<cv::Point2f>(y);
+        Sums *row = sums.data() + std::size_t(y / TileSide) * std::size_t(tiles.width);
+        for (int x = 0; x < flow.cols; ++x) {
+            if (!reaches[x])
+                continue;
+            Sums &tile = row[x / TileSide];
+            tile.count += 1;
+            tile.before += std::abs(ref[x] - under[x]);
+            tile.after += std::abs(ref[x] - through[x]);
+            tile.flow += cv::Point2d(f[x]);
+            tile.squares += cv::Point2d(double(f[x].x) * f[x].x, double(f[x].y) * f[x].y);
+        }
+    }
+    std::vector<TileMatch> matches(sums.size());
     for (int ty = 0; ty < tiles.height; ++ty)
         for (int tx = 0; tx < tiles.width; ++tx) {
-            const cv::Rect rect = tileRect(tx, ty, flow.size());
-            const cv::Mat mask = reached(rect);
-            const double count = std::max(1, cv::countNonZero(mask));
-            TileMatch &match = matches[std::size_t(ty * tiles.width + tx)];
-            match.covered = count / rect.area();
-            match.before = cv::sum(before(rect) & mask)[0] / count;
-            match.after = cv::sum(after(rect) & mask)[0] / count;
-            cv::Scalar mean, deviation;
-            cv::meanStdDev(flow(rect), mean, deviation, mask);
-            match.flow = {mean[0], mean[1]};
-            match.spread = std::hypot(deviation[0], deviation[1]);
+            const std::size_t i = std::size_t(ty * tiles.width + tx);
+            const Sums &tile = sums[i];
+            const double count = std::max(1.0, tile.count);
+            const cv::Point2d mean = tile.flow / count;
+            const auto deviation = [](double squares, double average) { return std::sqrt(std::max(0.0, squares - average * average)); };
+            matches[i] = {tile.before / count, tile.after / count, mean,
+                          std::hypot(deviation(tile.squares.x / count, mean.x), deviation(tile.squares.y / count, mean.y)),
+                          tile.count / tileRect(tx, ty, flow.size()).area()};
         }
     return matches;
 }
