@@ -1,5 +1,6 @@
 #include "engine/core/framebuffers.h"
 
+#include <malloc.h>
 #include <sys/mman.h>
 
 #include <cstddef>
@@ -103,4 +104,16 @@ void keepFrameBuffers(int count)
     }
     for (const Buffer &buffer : dropped)
         munmap(buffer.memory, buffer.bytes);
+}
+
+void keepScratchMemory()
+{
+    // Below a frame's size, so frames still come and go as mappings of their own; the free
+    // space a heap keeps at its top is let go past two of those.
+    constexpr int ScratchLimit = 32 << 20;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        mallopt(M_MMAP_THRESHOLD, ScratchLimit);
+        mallopt(M_TRIM_THRESHOLD, 2 * ScratchLimit);
+    });
 }

@@ -38,3 +38,9 @@ QImage recycledImage(QSize size, QImage::Format format = QImage::Format_RGB32);
 
 // Keeps up to `count` freed buffers from now on; 0 frees those kept and keeps none.
 void keepFrameBuffers(int count);
+
+// Alignment's copies, flows and fields, a few MB each and new for every frame, are taken from
+// memory the process keeps once freed, instead of fresh pages the kernel zeroes each time: that
+// took two thirds of a frame's local refinement. Process-wide and for good; frames stay on
+// their own buffers above.
+void keepScratchMemory();
