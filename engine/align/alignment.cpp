@@ -24,6 +24,7 @@ constexpr int FeatureLongSide = 1200;
 // The local refinement's flow works on the copy of FeatureLongSide, its features on one this
 // much smaller.
 constexpr int LocalFeatureReduction = 2;
+constexpr int LocalOctaveLayers = 2;
 constexpr int MinInliers = 40;
 // Below this a side holds no feature: the detector looks a dozen pixels around each point.
 constexpr int MinSide = 32;
@@ -108,9 +109,13 @@ AlignmentReference::Features featuresOf(const QImage &picture, AlignMethod metho
     const cv::Mat detected = method == AlignMethod::Local ? reducedGrey(features.grey, FeatureLongSide / LocalFeatureReduction)
                                                           : features.grey;
     std::vector<cv::KeyPoint> keypoints;
-    // The full detector: fewer layers per octave saved a third of the time but missed 0.3 px at
-    // 12 MP and 0.5 px at 640 x 480 on some hand-held frames; ORB, faster still, missed by 2 px.
-    cv::AKAZE::create()->detectAndCompute(detected, cv::noArray(), keypoints, features.descriptors);
+    // The global fit alone needs the full detector: fewer layers per octave saved a third of the
+    // time but missed 0.3 px at 12 MP and 0.5 px at 640 x 480 on some hand-held frames; ORB,
+    // faster still, missed by 2 px. The field mends such fractions, so Local takes half the layers.
+    const cv::Ptr<cv::AKAZE> detector = cv::AKAZE::create();
+    if (method == AlignMethod::Local)
+        detector->setNOctaveLayers(LocalOctaveLayers);
+    detector->detectAndCompute(detected, cv::noArray(), keypoints, features.descriptors);
     // Pixel centres at integers on both grids: the copy's x stands for (x + 0.5) / s - 0.5.
     features.scale = {double(picture.width()) / features.grey.cols, double(picture.height()) / features.grey.rows};
     const double sx = double(picture.width()) / detected.cols, sy = double(picture.height()) / detected.rows;

@@ -205,7 +205,7 @@ Refinement refineLocally(const cv::Mat &referenceGrey, const cv::Mat &frameGrey,
     cv::warpPerspective(cv::Mat(frameGrey.size(), CV_8U, cv::Scalar(255)), reached, toFrame, referenceGrey.size(),
                         cv::INTER_NEAREST | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT, 0);
     cv::Mat flow;
-    cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_FAST)->calc(referenceGrey, warped, flow);
+    cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_ULTRAFAST)->calc(referenceGrey, warped, flow);
 
     const cv::Size tiles((referenceGrey.cols + TileSide - 1) / TileSide, (referenceGrey.rows + TileSide - 1) / TileSide);
     const std::vector<TileMatch> matches = matchTiles(referenceGrey, warped, reached, flow, tiles);
