@@ -186,6 +186,7 @@ AlignmentReference::AlignmentReference(const QImage &reference, AlignMethod meth
     : m_area(reference.size()), m_method(method), m_shared(std::make_shared<Shared>())
 {
     m_shared->reference = reference;
+    keepScratchMemory();
 }
 
 const AlignmentReference::Features *AlignmentReference::referenceFeatures() const

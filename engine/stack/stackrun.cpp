@@ -66,10 +66,8 @@ StackRun::StackRun(QSize area, const QStringList &paths, const StackResources &r
     m_refused = !(m_planes ? m_planes->valid() : m_running && m_running->valid());
     if (m_refused)
         return;
-    if (!alignTo.isNull()) {
+    if (!alignTo.isNull())
         m_coverage.emplace(area, m_count);
-        keepScratchMemory();
-    }
     m_ahead.emplace(resources.pool ? *resources.pool : DecodePool::shared(),
                     resources.decoder ? resources.decoder : loaderAt(options.depth), options.depth, paths,
                     std::int64_t(decoding), alignTo.isNull() ? FrameAligner() : alignerTo(alignTo, method));
